@@ -1,0 +1,93 @@
+// Native (non-Windows) builds only: the Win32 types, constants and functions
+// that the portable files may use.  Types and layouts are close enough for
+// the logic; nothing here imitates Win32 behaviour.  The functions are
+// provided by the test support library as recorders.
+//
+// Keep this list short: it is the whole surface the portable code touches.
+#ifndef ORVANE_COMPAT_WIN32_H
+#define ORVANE_COMPAT_WIN32_H
+
+#ifdef _WIN32
+#  error "use <windows.h> on Windows"
+#endif
+
+#include <cstddef>
+#include <cstdint>
+
+#define WINAPI
+#define CALLBACK
+#define TRUE  1
+#define FALSE 0
+
+typedef int            BOOL;
+typedef unsigned char  BYTE;
+typedef unsigned short WORD;
+typedef uint32_t       DWORD;
+typedef int32_t        LONG;
+typedef unsigned int   UINT;
+typedef intptr_t       LONG_PTR;
+typedef uintptr_t      ULONG_PTR;
+typedef LONG_PTR       LRESULT;
+typedef ULONG_PTR      WPARAM;
+typedef LONG_PTR       LPARAM;
+typedef DWORD          COLORREF;
+typedef char           CHAR;
+typedef const char*    LPCSTR;
+typedef BYTE*          LPBYTE;
+typedef void*          HANDLE;
+
+struct HWND__;   typedef HWND__*   HWND;
+struct HFONT__;  typedef HFONT__*  HFONT;
+struct HBITMAP__; typedef HBITMAP__* HBITMAP;
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+
+typedef struct tagRECT { LONG left, top, right, bottom; } RECT;
+typedef const RECT* LPCRECT;
+
+#define LF_FACESIZE 32
+typedef struct tagLOGFONTA
+{
+    LONG lfHeight, lfWidth, lfEscapement, lfOrientation, lfWeight;
+    BYTE lfItalic, lfUnderline, lfStrikeOut, lfCharSet;
+    BYTE lfOutPrecision, lfClipPrecision, lfQuality, lfPitchAndFamily;
+    CHAR lfFaceName[LF_FACESIZE];
+} LOGFONTA;
+
+typedef struct _OVERLAPPED
+{
+    ULONG_PTR Internal, InternalHigh;
+    DWORD     Offset, OffsetHigh;
+    HANDLE    hEvent;
+} OVERLAPPED;
+
+// Scroll-bar commands.
+#define SB_LINEUP        0
+#define SB_LINELEFT      0
+#define SB_LINEDOWN      1
+#define SB_LINERIGHT     1
+#define SB_PAGEUP        2
+#define SB_PAGELEFT      2
+#define SB_PAGEDOWN      3
+#define SB_PAGERIGHT     3
+#define SB_THUMBPOSITION 4
+#define SB_THUMBTRACK    5
+#define SB_TOP           6
+#define SB_LEFT          6
+#define SB_BOTTOM        7
+#define SB_RIGHT         7
+#define SB_ENDSCROLL     8
+
+// Functions the portable code calls (recorded natively).
+// Natively pointers are 64-bit: the window slot is pointer-sized here, as it
+// is in the 32-bit Windows build.
+LONG_PTR WINAPI GetWindowLongA(HWND hWnd, int nIndex);
+BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase);
+BOOL WINAPI MessageBeep(UINT uType);
+BOOL WINAPI CreateCaret(HWND hWnd, HBITMAP hBitmap, int nWidth, int nHeight);
+BOOL WINAPI ShowCaret(HWND hWnd);
+BOOL WINAPI HideCaret(HWND hWnd);
+BOOL WINAPI DestroyCaret(void);
+BOOL WINAPI SetCaretPos(int X, int Y);
+
+#endif

@@ -1,0 +1,42 @@
+// The reply parser: bytes received from the module are collected in abTemp,
+// cut into LF-terminated lines in abCmd (one line per CheckData call), and the
+// boot monitor's replies move the installer's phase, step and model.
+#ifndef ORVANE_INSTALLER_CHECKDATA_H
+#define ORVANE_INSTALLER_CHECKDATA_H
+
+#include "orvane/platform.h"
+
+#include <atomic>
+#include <mutex>
+
+#define RECEIVE_CAPACITY 8192   // bytes of received data abTemp can hold
+#define LINE_CAPACITY    4096   // bytes of line abCmd can hold
+
+extern BYTE abTemp[RECEIVE_CAPACITY + 1];
+extern int  received_length;    // bytes stored in abTemp
+extern int  check_idx;          // first byte of abTemp not yet moved into abCmd
+extern BYTE abCmd[LINE_CAPACITY + 1];
+extern int  nCnt;               // bytes in abCmd
+
+// Installer state, written by the parser on either thread and by the Install
+// dialog on the window thread; atomic so either thread reads it whole.
+extern std::atomic<int> gCondition;   // phase 0..5
+extern std::atomic<int> gIsActivate;  // step 0..11; 0 until the first Install dialog
+extern std::atomic<int> nModel;       // 1 MRQ-520W, 2 MRQ-41, 3 MRQ-710F
+
+// Held around every parser call and every append-and-parse, and by anyone
+// touching the buffers or counters above.
+extern std::mutex gParserLock;
+
+// Moves at most one line from abTemp into abCmd and acts on it.
+void CheckData(void);
+
+// The watcher's append: copies a received block into abTemp and parses, under
+// one hold of the lock.  Never writes past abTemp: consumed bytes are dropped
+// first, and when the backlog still does not fit the oldest unparsed bytes go.
+void AppendReceived(const BYTE* lpBlock, int nLength);
+
+// The Download command's reset: both buffers zeroed, the counters to 0.
+void ResetReceiveState(void);
+
+#endif

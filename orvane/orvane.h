@@ -1,0 +1,115 @@
+// orvane: the terminal and port record and every identifier the program uses
+// (commands, dialogs, controls, strings, icon).  Resource scripts include this
+// header too, so everything below the record is plain #defines.
+#ifndef ORVANE_ORVANE_H
+#define ORVANE_ORVANE_H
+
+#include "orvane/platform.h"
+
+// Resources
+#define IDD_ABOUT           100
+#define IDD_SETTINGS        101
+#define IDD_INSTALL         102
+#define IDR_ACCEL           200
+#define IDR_MAINMENU        300
+#define IDI_APPICON         600
+
+// Commands of the main window
+#define IDM_CONNECT         256
+#define IDM_DISCONNECT      257
+#define IDM_EXIT            258
+#define IDM_SETTINGS        259
+#define IDM_ABOUT           260
+#define IDM_TESTBLOCK       261
+#define IDM_SENDFILE        262
+#define IDM_DOWNLOAD        263
+
+// About dialog
+#define IDC_ABOUTTITLE      530
+
+// Serial Port Setting dialog
+#define IDC_PORTCB          544
+#define IDC_BAUDCB          545
+#define IDC_DATABITSCB      546
+#define IDC_PARITYCB        547
+#define IDC_STOPBITSCB      548
+#define IDC_INSTBAUD57600   558
+#define IDC_INSTBAUD115200  559
+
+// Install dialog
+#define IDC_INSTCANCEL      4
+#define IDC_FILENAME        5
+#define IDC_STATUS          6
+#define IDC_BROWSE          7
+#define IDC_PROGRESS        8
+
+// String table
+#define IDS_COMPREFIX       784
+#define IDS_BAUDBASE        808
+#define IDS_PARITYBASE      816
+#define IDS_STOPBITSBASE    832
+
+// Window property under which dialogs keep the record (integer atom)
+#define PROP_TTYINFO        ((LPCSTR)(ULONG_PTR)0x100)
+
+#define SCREEN_COLUMNS      80
+#define SCREEN_ROWS         25
+
+#ifndef RC_INVOKED
+
+#define ORVANE_APP_TITLE    "orvane 2.1 for MRQ-41/41c/520W/520W Lite/710F"
+
+// One record per main window, at window index 0.
+typedef struct tagTTYINFO
+{
+    HANDLE     idComDev;
+    BYTE       bPort;
+    BYTE       abScreen[SCREEN_ROWS * SCREEN_COLUMNS];
+    BOOL       fConnected;
+    BOOL       fXonXoff;
+    BOOL       fLocalEcho;
+    BOOL       fNewLine;
+    BOOL       fAutoWrap;
+    BOOL       fUseCNReceive;
+    BOOL       fDisplayErrors;
+    BYTE       bByteSize;
+    BYTE       bFlowCtrl;
+    BYTE       bParity;
+    BYTE       bStopBits;
+    DWORD      dwBaudRate;
+    DWORD      dwBaudRateDown;
+    WORD       wCursorState;
+    HFONT      hTTYFont;
+    LOGFONTA   lfTTYFont;
+    COLORREF   rgbFGColor;
+    int        xSize, ySize, xScroll, yScroll, xOffset, yOffset;
+    int        nColumn, nRow, xChar, yChar;
+    HANDLE     hPostEvent;
+    HANDLE     hWatchThread;
+    HANDLE     hWatchEvent;
+    HWND       hTermWnd;
+    DWORD      dwThreadID;
+    OVERLAPPED osWrite;
+    OVERLAPPED osRead;
+} TTYINFO, *NPTTYINFO;
+
+// The record of a window, or NULL when it has none.
+inline NPTTYINFO GetTTYInfo(HWND hWnd)
+{
+    return hWnd ? (NPTTYINFO)(LONG_PTR)GetWindowLongA(hWnd, 0) : NULL;
+}
+
+// Process-wide globals of the application shell.
+extern HWND hTTYWnd;
+
+// Record lifetime (ttyinfo.cpp, Windows only).
+LRESULT CreateTTYInfo(HWND hWnd);
+BOOL    DestroyTTYInfo(HWND hWnd);
+
+// Port link (serial/).
+BOOL OpenConnection(HWND hWnd, int nMode);
+BOOL SetupConnection(HWND hWnd, int nMode);
+BOOL CloseConnection(HWND hWnd);
+
+#endif // RC_INVOKED
+#endif // ORVANE_ORVANE_H

@@ -1,0 +1,10 @@
+// The terminal screen on the main window: font and cell geometry, painting,
+// sizing and scrolling (Win32 side).
+#ifndef ORVANE_TERMINAL_SCREEN_H
+#define ORVANE_TERMINAL_SCREEN_H
+
+#include "orvane/orvane.h"
+
+BOOL ResetTTYScreen(HWND hWnd, NPTTYINFO npTTYInfo);
+
+#endif

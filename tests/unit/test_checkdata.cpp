@@ -1,0 +1,239 @@
+// The reply parser: the reply table with its ordering rules, line assembly,
+// and the bounds of both buffers.
+#include "orvane/installer/checkdata.h"
+#include "orvane/orvane.h"
+#include "tests/support/recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+class CheckDataTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ResetReceiveState();
+        gCondition = 0;
+        gIsActivate = 1;     // an Install dialog is open
+        nModel = 1;
+        hTTYWnd = recorder::FakeWindow(7);
+        recorder::Reset();
+    }
+
+    static void Feed(const std::string& bytes)
+    {
+        AppendReceived(reinterpret_cast<const BYTE*>(bytes.data()), (int)bytes.size());
+    }
+
+    // Parses until every received byte has been moved into a line.
+    static void Drain()
+    {
+        for (int guard = 0; check_idx < received_length && guard < 100000; ++guard)
+            CheckData();
+    }
+
+    static void ExpectState(int phase, int step, int model)
+    {
+        EXPECT_EQ(gCondition, phase);
+        EXPECT_EQ(gIsActivate, step);
+        EXPECT_EQ(nModel, model);
+    }
+};
+
+struct Row
+{
+    const char* line;
+    int phase;          // phase before the line
+    int newPhase, newStep, newModel;
+};
+
+// Every reply in every phase.  Step 7 stands for "unchanged" (it is never set
+// by a reply); the model starts at 1.
+const Row kTable[] = {
+    // "000\r\n" moves only phase 0, and is never tested against the other rows.
+    {"000\r\n", 0, 1, 2, 1}, {"000\r\n", 1, 1, 7, 1}, {"000\r\n", 2, 2, 7, 1},
+    {"000\r\n", 3, 3, 7, 1}, {"000\r\n", 5, 5, 7, 1},
+    // "100": phase 0 is MRQ-710F, phase 1 MRQ-520W or (with AVR) MRQ-41.
+    {"100\r\n", 0, 2, 4, 3}, {"100\r\n", 1, 2, 4, 1}, {"100 AVR\r\n", 1, 2, 4, 2},
+    {"100 AVR\r\n", 0, 2, 4, 3}, {"100\r\n", 2, 2, 7, 1}, {"100\r\n", 3, 3, 7, 1},
+    {"100\r\n", 5, 5, 7, 1},
+    // "200" only in phase 2.
+    {"200\r\n", 0, 0, 7, 1}, {"200\r\n", 1, 1, 7, 1}, {"200\r\n", 2, 3, 6, 1},
+    {"200\r\n", 3, 3, 7, 1}, {"200\r\n", 5, 5, 7, 1},
+    // "101" only in phase 3.
+    {"101\r\n", 0, 0, 7, 1}, {"101\r\n", 2, 2, 7, 1}, {"101\r\n", 3, 5, 9, 1},
+    {"101\r\n", 5, 5, 7, 1},
+    // "302" in every phase.
+    {"302\r\n", 0, 5, 11, 1}, {"302\r\n", 1, 5, 11, 1}, {"302\r\n", 2, 5, 11, 1},
+    {"302\r\n", 3, 5, 11, 1}, {"302\r\n", 5, 5, 11, 1},
+    // Ordering: the first row that applies wins; a text match in the wrong
+    // phase falls through to the later rows.
+    {"101 302\r\n", 3, 5, 9, 1}, {"101 302\r\n", 2, 5, 11, 1},
+    {"100 200\r\n", 2, 3, 6, 1}, {"100 302\r\n", 3, 5, 11, 1},
+    {"1000\r\n", 0, 1, 2, 1},            // row 1 first: not a "100"
+    {"302 000\r\n", 1, 1, 7, 1},         // row 1 decides: "302" is never looked at
+    // Codes are found anywhere, with or without CR; only row 1 wants CR LF.
+    {"000\n", 0, 0, 7, 1}, {"ok 200 ready\n", 2, 3, 6, 1}, {"junk\r\n", 0, 0, 7, 1},
+};
+
+TEST_F(CheckDataTest, ReplyTableInEveryPhase)
+{
+    for (const Row& row : kTable) {
+        SCOPED_TRACE(::testing::Message() << "line \"" << row.line << "\" in phase " << row.phase);
+        SetUp();
+        gCondition = row.phase;
+        gIsActivate = 7;
+        Feed(row.line);
+        ExpectState(row.newPhase, row.newStep, row.newModel);
+        EXPECT_EQ(nCnt, 0) << "a complete line is cleared";
+        EXPECT_EQ(abCmd[0], 0);
+    }
+}
+
+TEST_F(CheckDataTest, AWholeDownloadConversation)
+{
+    Feed("boot ok\r\n");               // ignored
+    Feed("\r\n000\r\n");
+    ExpectState(0, 1, 1);              // the first call took the blank line only
+    CheckData();
+    ExpectState(1, 2, 1);
+    Feed("flash\r\n100 AVR\r\n");
+    Drain();
+    ExpectState(2, 4, 2);
+    Feed("200\r\n");
+    ExpectState(3, 6, 2);
+    Feed("101\r\n");
+    ExpectState(5, 9, 2);
+    EXPECT_TRUE(recorder::CallsNamed("SetupConnection").empty());
+}
+
+TEST_F(CheckDataTest, RepliesSplitAcrossReadsAreAssembled)
+{
+    gCondition = 1;
+    Feed("10");
+    ExpectState(1, 1, 1);
+    EXPECT_EQ(nCnt, 2);
+    Feed("0\r");
+    ExpectState(1, 1, 1);
+    Feed("\n");
+    ExpectState(2, 4, 1);
+}
+
+TEST_F(CheckDataTest, OneLinePerCallTheRestWaits)
+{
+    Feed("000\r\n100\r\n");
+    ExpectState(1, 2, 1);
+    EXPECT_EQ(received_length - check_idx, 5) << "the second line stays in abTemp";
+    CheckData();                        // e.g. the next timer tick
+    ExpectState(2, 4, 1);
+    CheckData();                        // nothing new: returns at once
+    ExpectState(2, 4, 1);
+}
+
+TEST_F(CheckDataTest, ZeroByteHidesTheRestOfTheLine)
+{
+    Feed(std::string("xx\0000\r\n", 7));
+    ExpectState(0, 1, 1);
+    EXPECT_EQ(nCnt, 0) << "the line is still consumed and cleared";
+}
+
+TEST_F(CheckDataTest, RestoreLineReappliesNormalSettingsThenGoesThroughTheTable)
+{
+    gCondition = 3;
+    Feed("error\r\n");
+    auto calls = recorder::CallsNamed("SetupConnection");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].hWnd, hTTYWnd);
+    EXPECT_EQ(calls[0].a, 1) << "mode 1: the normal baud rate";
+
+    recorder::Reset();
+    Feed("r\r302\r\n");
+    EXPECT_EQ(recorder::CallsNamed("SetupConnection").size(), 1u);
+    ExpectState(5, 11, 1);
+
+    recorder::Reset();
+    Feed("r\n");                        // r without CR is no restore
+    EXPECT_TRUE(recorder::CallsNamed("SetupConnection").empty());
+}
+
+TEST_F(CheckDataTest, BeforeTheFirstInstallDialogLinesPileUpUnread)
+{
+    gIsActivate = 0;
+    Feed("000\r\n");
+    Feed("100\r\n");
+    Drain();
+    ExpectState(0, 0, 1);
+    EXPECT_EQ(std::string((const char*)abCmd), "000\r\n100\r\n");
+    EXPECT_TRUE(recorder::CallsNamed("SetupConnection").empty());
+
+    // Hours of terminal traffic: abCmd stays bounded and keeps the newest bytes.
+    const std::string line = "module says hello r\r\n";
+    for (int i = 0; i < 2000; ++i) {
+        Feed(line);
+        Drain();
+        ASSERT_LE(nCnt, LINE_CAPACITY);
+        ASSERT_EQ(abCmd[LINE_CAPACITY], 0);
+    }
+    EXPECT_EQ(std::string((const char*)abCmd + nCnt - line.size()), line);
+    EXPECT_TRUE(recorder::CallsNamed("SetupConnection").empty());
+}
+
+TEST_F(CheckDataTest, ReceiveBufferNeverOverflowsAndKeepsTheNewestBytes)
+{
+    // A chatty module: each append parses one line, so 48 KiB of short lines
+    // pile up in abTemp faster than they are taken; then the verdict.
+    gCondition = 3;
+    gIsActivate = 8;
+    std::string noise;
+    while (noise.size() < 4096)
+        noise += "x\n";
+    for (int i = 0; i < 12; ++i) {
+        Feed(noise);
+        ASSERT_LE(received_length, RECEIVE_CAPACITY);
+        ASSERT_LE(nCnt, LINE_CAPACITY);
+    }
+    Feed("\r\n101\r\n");
+    Drain();
+    ExpectState(5, 9, 1);
+}
+
+TEST_F(CheckDataTest, BlockLargerThanTheBufferKeepsItsTail)
+{
+    gCondition = 2;
+    std::string block(RECEIVE_CAPACITY * 2, 'y');
+    block += "\n200\r\n";
+    Feed(block);
+    EXPECT_LE(received_length, RECEIVE_CAPACITY);
+    Drain();
+    ExpectState(3, 6, 1);
+}
+
+TEST_F(CheckDataTest, LineLongerThanTheLineBufferStillEndsInItsReply)
+{
+    gCondition = 0;
+    std::string line(LINE_CAPACITY * 3, 'z');
+    line += "000\r\n";
+    for (size_t i = 0; i < line.size(); i += 1000)
+        Feed(line.substr(i, 1000));
+    Drain();
+    ExpectState(1, 2, 1);
+    EXPECT_EQ(nCnt, 0);
+}
+
+TEST_F(CheckDataTest, DownloadResetEmptiesBothBuffers)
+{
+    gIsActivate = 0;
+    Feed("partial line");
+    Feed("x\r\n");
+    ResetReceiveState();
+    EXPECT_EQ(received_length, 0);
+    EXPECT_EQ(check_idx, 0);
+    EXPECT_EQ(nCnt, 0);
+    for (BYTE b : abTemp) ASSERT_EQ(b, 0);
+    for (BYTE b : abCmd) ASSERT_EQ(b, 0);
+}
+
+} // namespace
