@@ -110,6 +110,7 @@ BOOL    DestroyTTYInfo(HWND hWnd);
 BOOL OpenConnection(HWND hWnd, int nMode);
 BOOL SetupConnection(HWND hWnd, int nMode);
 BOOL CloseConnection(HWND hWnd);
+BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite);
 
 #endif // RC_INVOKED
 #endif // ORVANE_ORVANE_H

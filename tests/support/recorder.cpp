@@ -116,3 +116,11 @@ BOOL SetupConnection(HWND hWnd, int nMode)
     Record({"SetupConnection", hWnd, nMode});
     return TRUE;
 }
+
+BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite)
+{
+    Call c{"WriteCommBlock", hWnd, (long)dwBytesToWrite};
+    c.bytes.assign(reinterpret_cast<const char*>(lpByte), dwBytesToWrite);
+    Record(c);
+    return TRUE;
+}

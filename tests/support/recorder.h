@@ -17,6 +17,7 @@ struct Call
     long a = 0, b = 0, c = 0, d = 0;   // arguments, by position
     bool hasRect = false;
     RECT rect{};
+    std::string bytes;    // data handed over, for writes
 };
 
 // The calls recorded since the last Reset.
