@@ -9,6 +9,16 @@ std::mutex gLock;
 std::vector<Call> gCalls;
 std::map<HWND, void*> gRecords;
 
+Call Make(const char* name, HWND hWnd = nullptr, long a = 0, long b = 0)
+{
+    Call c;
+    c.name = name;
+    c.hWnd = hWnd;
+    c.a = a;
+    c.b = b;
+    return c;
+}
+
 void Record(Call call)
 {
     std::lock_guard<std::mutex> hold(gLock);
@@ -51,6 +61,7 @@ HWND FakeWindow(int n) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x
 } // namespace recorder
 
 using recorder::Call;
+using recorder::Make;
 using recorder::Record;
 
 LONG_PTR WINAPI GetWindowLongA(HWND hWnd, int nIndex)
@@ -64,7 +75,7 @@ LONG_PTR WINAPI GetWindowLongA(HWND hWnd, int nIndex)
 
 BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase)
 {
-    Call c{"InvalidateRect", hWnd, bErase};
+    Call c = Make("InvalidateRect", hWnd, bErase);
     if (lpRect) {
         c.hasRect = true;
         c.rect = *lpRect;
@@ -75,37 +86,37 @@ BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase)
 
 BOOL WINAPI MessageBeep(UINT uType)
 {
-    Record({"MessageBeep", nullptr, (long)uType});
+    Record(Make("MessageBeep", nullptr, (long)uType));
     return TRUE;
 }
 
 BOOL WINAPI CreateCaret(HWND hWnd, HBITMAP, int nWidth, int nHeight)
 {
-    Record({"CreateCaret", hWnd, nWidth, nHeight});
+    Record(Make("CreateCaret", hWnd, nWidth, nHeight));
     return TRUE;
 }
 
 BOOL WINAPI ShowCaret(HWND hWnd)
 {
-    Record({"ShowCaret", hWnd});
+    Record(Make("ShowCaret", hWnd));
     return TRUE;
 }
 
 BOOL WINAPI HideCaret(HWND hWnd)
 {
-    Record({"HideCaret", hWnd});
+    Record(Make("HideCaret", hWnd));
     return TRUE;
 }
 
 BOOL WINAPI DestroyCaret(void)
 {
-    Record({"DestroyCaret"});
+    Record(Make("DestroyCaret"));
     return TRUE;
 }
 
 BOOL WINAPI SetCaretPos(int X, int Y)
 {
-    Record({"SetCaretPos", nullptr, X, Y});
+    Record(Make("SetCaretPos", nullptr, X, Y));
     return TRUE;
 }
 
@@ -113,13 +124,13 @@ BOOL WINAPI SetCaretPos(int X, int Y)
 // Win32 side.
 BOOL SetupConnection(HWND hWnd, int nMode)
 {
-    Record({"SetupConnection", hWnd, nMode});
+    Record(Make("SetupConnection", hWnd, nMode));
     return TRUE;
 }
 
 BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite)
 {
-    Call c{"WriteCommBlock", hWnd, (long)dwBytesToWrite};
+    Call c = Make("WriteCommBlock", hWnd, (long)dwBytesToWrite);
     c.bytes.assign(reinterpret_cast<const char*>(lpByte), dwBytesToWrite);
     Record(c);
     return TRUE;
