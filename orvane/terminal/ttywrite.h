@@ -5,6 +5,14 @@
 
 #include "orvane/orvane.h"
 
+#include <mutex>
+
+// One writer of the screen at a time.  Held for the whole of each
+// WriteTTYBlock and caret operation, by PaintTTY while it copies the screen,
+// and around every change of the offsets the writer reads.  Never held across
+// a call that waits for the window thread.
+extern std::mutex gScreenLock;
+
 BOOL WriteTTYBlock(HWND hWnd, const BYTE* lpBlock, int nLength);
 BOOL ProcessTTYCharacter(HWND hWnd, BYTE bOut);
 BOOL MoveTTYCursor(HWND hWnd);

@@ -1,0 +1,154 @@
+// The screen as a small teletype: BEL beeps, BS moves left, LF moves down
+// (scrolling the buffer at the last row), CR returns to column 0; every other
+// byte is stored in its cell and the cell is marked for repainting.  The
+// watcher thread and the window thread both write here, one at a time.
+#include "orvane/terminal/ttywrite.h"
+#include "orvane/terminal/geometry.h"
+
+#include <cstring>
+
+std::mutex gScreenLock;
+
+namespace {
+
+constexpr int kLastRow = SCREEN_ROWS - 1;
+constexpr int kLastColumn = SCREEN_COLUMNS - 1;
+constexpr BYTE kBell = 0x07;
+constexpr BYTE kBackspace = 0x08;
+constexpr BYTE kLineFeed = 0x0A;
+constexpr BYTE kReturn = 0x0D;
+
+// The caret operations below run with gScreenLock held.
+
+void MoveCursorLocked(NPTTYINFO npTTYInfo)
+{
+    if (npTTYInfo->fConnected && (npTTYInfo->wCursorState & 1)) {
+        const RECT rc = TTYCellRect(npTTYInfo, npTTYInfo->nRow, npTTYInfo->nColumn);
+        SetCaretPos(rc.left, rc.top);
+    }
+}
+
+void LineFeed(HWND hWnd, NPTTYINFO npTTYInfo)
+{
+    if (npTTYInfo->nRow == kLastRow) {
+        // No scroll-back: the top row is lost and the new bottom row is blank.
+        BYTE* abScreen = npTTYInfo->abScreen;
+        std::memmove(abScreen, abScreen + SCREEN_COLUMNS, kLastRow * SCREEN_COLUMNS);
+        std::memset(abScreen + kLastRow * SCREEN_COLUMNS, ' ', SCREEN_COLUMNS);
+        InvalidateRect(hWnd, NULL, FALSE);
+    } else {
+        // The row only ever takes values inside the grid.
+        npTTYInfo->nRow = npTTYInfo->nRow + 1;
+    }
+    MoveCursorLocked(npTTYInfo);
+}
+
+void WriteBlockLocked(HWND hWnd, NPTTYINFO npTTYInfo, const BYTE* lpBlock, int nLength)
+{
+    static const BYTE abNewLine[] = {kReturn, kLineFeed};
+
+    for (int i = 0; i < nLength; ++i) {
+        const BYTE b = lpBlock[i];
+        switch (b) {
+        case kBell:
+            MessageBeep(0);
+            break;
+        case kBackspace:
+            if (npTTYInfo->nColumn > 0)
+                --npTTYInfo->nColumn;
+            MoveCursorLocked(npTTYInfo);
+            break;
+        case kLineFeed:
+            LineFeed(hWnd, npTTYInfo);
+            break;
+        case kReturn:
+            npTTYInfo->nColumn = 0;
+            MoveCursorLocked(npTTYInfo);
+            if (npTTYInfo->fNewLine)
+                LineFeed(hWnd, npTTYInfo);
+            break;
+        default: {
+            const int nRow = npTTYInfo->nRow, nColumn = npTTYInfo->nColumn;
+            npTTYInfo->abScreen[nRow * SCREEN_COLUMNS + nColumn] = b;
+            const RECT rc = TTYCellRect(npTTYInfo, nRow, nColumn);
+            InvalidateRect(hWnd, &rc, FALSE);
+            // The caret stays put; it catches up at the next paint, BS, CR or LF.
+            if (nColumn < kLastColumn)
+                npTTYInfo->nColumn = nColumn + 1;
+            else if (npTTYInfo->fAutoWrap)
+                WriteBlockLocked(hWnd, npTTYInfo, abNewLine, 2);   // stores nothing: no deeper
+            break;
+        }
+        }
+    }
+}
+
+} // namespace
+
+BOOL WriteTTYBlock(HWND hWnd, const BYTE* lpBlock, int nLength)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL)
+        return FALSE;
+    if (nLength <= 0)
+        return TRUE;
+    if (lpBlock == NULL)
+        return FALSE;
+
+    std::lock_guard<std::mutex> hold(gScreenLock);
+    WriteBlockLocked(hWnd, npTTYInfo, lpBlock, nLength);
+    return TRUE;
+}
+
+BOOL ProcessTTYCharacter(HWND hWnd, BYTE bOut)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL || !npTTYInfo->fConnected)
+        return FALSE;
+
+    // Sent as typed first (a CR goes out alone whatever fNewLine says), then
+    // echoed; the echo follows even when the write failed.
+    WriteCommBlock(hWnd, &bOut, 1);
+    if (npTTYInfo->fLocalEcho)
+        WriteTTYBlock(hWnd, &bOut, 1);
+    return TRUE;
+}
+
+BOOL MoveTTYCursor(HWND hWnd)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL)
+        return FALSE;
+    std::lock_guard<std::mutex> hold(gScreenLock);
+    MoveCursorLocked(npTTYInfo);
+    return TRUE;
+}
+
+BOOL SetTTYFocus(HWND hWnd)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL)
+        return FALSE;
+    std::lock_guard<std::mutex> hold(gScreenLock);
+    if (npTTYInfo->fConnected && npTTYInfo->wCursorState != 1) {
+        CreateCaret(hWnd, NULL, npTTYInfo->xChar, npTTYInfo->yChar);
+        ShowCaret(hWnd);
+        npTTYInfo->wCursorState = 1;
+    }
+    MoveCursorLocked(npTTYInfo);
+    return TRUE;
+}
+
+BOOL KillTTYFocus(HWND hWnd)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL)
+        return FALSE;
+    std::lock_guard<std::mutex> hold(gScreenLock);
+    if (npTTYInfo->fConnected && npTTYInfo->wCursorState != 0) {
+        HideCaret(hWnd);
+        DestroyCaret();
+        npTTYInfo->wCursorState = 0;
+    }
+    return TRUE;
+}
