@@ -1,22 +1,18 @@
 // WriteTTYBlock on the watcher's 4096-byte blocks of mixed text and line
-// feeds.  The platform calls are counting stand-ins, so the figure is the
-// writer's own cost; the line it has to keep up with carries at most 11,520
+// feeds.  The platform calls are the grid-checking stand-ins of the tests
+// (cheap, and a fault aborts the run), so the figure is the writer's own cost
+// plus those checks; the line it has to keep up with carries at most 11,520
 // bytes/s (115200 baud, 8N1).
 #include "orvane/orvane.h"
 #include "orvane/terminal/ttywrite.h"
+#include "tests/support/gridcheck.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
-
-TTYINFO gRecord;
-long gInvalidates = 0;
-
-HWND BenchWindow() { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000)); }
 
 // Module chatter: lines of 10 to 120 characters (some longer than a row, so
 // the wrap runs too), CR LF endings, an occasional BS and a bare LF.
@@ -44,18 +40,15 @@ std::vector<BYTE> MixedBlock(size_t nSize)
 
 void BM_WriteTTYBlock(benchmark::State& state)
 {
-    std::memset(&gRecord, 0, sizeof gRecord);
-    std::memset(gRecord.abScreen, ' ', sizeof gRecord.abScreen);
-    gRecord.fAutoWrap = TRUE;
-    gRecord.fConnected = TRUE;
-    gRecord.wCursorState = 1;
-    gRecord.xChar = 8;
-    gRecord.yChar = 12;
+    gridcheck::Reset(8, 12);
+    TTYINFO& tty = gridcheck::Record();
+    tty.fConnected = TRUE;
+    tty.wCursorState = 1;
     const std::vector<BYTE> block = MixedBlock((size_t)state.range(0));
 
     for (auto _ : state) {
-        WriteTTYBlock(BenchWindow(), block.data(), (int)block.size());
-        benchmark::DoNotOptimize(gRecord.abScreen);
+        WriteTTYBlock(gridcheck::Window(), block.data(), (int)block.size());
+        benchmark::DoNotOptimize(tty.abScreen);
     }
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)block.size());
     state.counters["line_rate_multiple"] = benchmark::Counter(
@@ -64,23 +57,5 @@ void BM_WriteTTYBlock(benchmark::State& state)
 BENCHMARK(BM_WriteTTYBlock)->Arg(4096);
 
 } // namespace
-
-LONG_PTR WINAPI GetWindowLongA(HWND, int nIndex)
-{
-    return nIndex == 0 ? reinterpret_cast<LONG_PTR>(&gRecord) : 0;
-}
-BOOL WINAPI InvalidateRect(HWND, const RECT*, BOOL)
-{
-    ++gInvalidates;
-    return TRUE;
-}
-BOOL WINAPI MessageBeep(UINT) { return TRUE; }
-BOOL WINAPI CreateCaret(HWND, HBITMAP, int, int) { return TRUE; }
-BOOL WINAPI ShowCaret(HWND) { return TRUE; }
-BOOL WINAPI HideCaret(HWND) { return TRUE; }
-BOOL WINAPI DestroyCaret(void) { return TRUE; }
-BOOL WINAPI SetCaretPos(int, int) { return TRUE; }
-BOOL SetupConnection(HWND, int) { return TRUE; }
-BOOL WriteCommBlock(HWND, LPBYTE, DWORD) { return TRUE; }
 
 BENCHMARK_MAIN();

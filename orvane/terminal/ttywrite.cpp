@@ -114,41 +114,47 @@ BOOL ProcessTTYCharacter(HWND hWnd, BYTE bOut)
     return TRUE;
 }
 
-BOOL MoveTTYCursor(HWND hWnd)
+namespace {
+
+// Runs fn on the window's record with the screen lock held; FALSE when the
+// window has no record.
+template <class Fn>
+BOOL WithScreen(HWND hWnd, Fn fn)
 {
     NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
     if (npTTYInfo == NULL)
         return FALSE;
     std::lock_guard<std::mutex> hold(gScreenLock);
-    MoveCursorLocked(npTTYInfo);
+    fn(npTTYInfo);
     return TRUE;
+}
+
+} // namespace
+
+BOOL MoveTTYCursor(HWND hWnd)
+{
+    return WithScreen(hWnd, MoveCursorLocked);
 }
 
 BOOL SetTTYFocus(HWND hWnd)
 {
-    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
-    if (npTTYInfo == NULL)
-        return FALSE;
-    std::lock_guard<std::mutex> hold(gScreenLock);
-    if (npTTYInfo->fConnected && npTTYInfo->wCursorState != 1) {
-        CreateCaret(hWnd, NULL, npTTYInfo->xChar, npTTYInfo->yChar);
-        ShowCaret(hWnd);
-        npTTYInfo->wCursorState = 1;
-    }
-    MoveCursorLocked(npTTYInfo);
-    return TRUE;
+    return WithScreen(hWnd, [hWnd](NPTTYINFO npTTYInfo) {
+        if (npTTYInfo->fConnected && npTTYInfo->wCursorState != 1) {
+            CreateCaret(hWnd, NULL, npTTYInfo->xChar, npTTYInfo->yChar);
+            ShowCaret(hWnd);
+            npTTYInfo->wCursorState = 1;
+        }
+        MoveCursorLocked(npTTYInfo);
+    });
 }
 
 BOOL KillTTYFocus(HWND hWnd)
 {
-    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
-    if (npTTYInfo == NULL)
-        return FALSE;
-    std::lock_guard<std::mutex> hold(gScreenLock);
-    if (npTTYInfo->fConnected && npTTYInfo->wCursorState != 0) {
-        HideCaret(hWnd);
-        DestroyCaret();
-        npTTYInfo->wCursorState = 0;
-    }
-    return TRUE;
+    return WithScreen(hWnd, [hWnd](NPTTYINFO npTTYInfo) {
+        if (npTTYInfo->fConnected && npTTYInfo->wCursorState != 0) {
+            HideCaret(hWnd);
+            DestroyCaret();
+            npTTYInfo->wCursorState = 0;
+        }
+    });
 }
