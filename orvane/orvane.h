@@ -101,6 +101,8 @@ inline NPTTYINFO GetTTYInfo(HWND hWnd)
 
 // Process-wide globals of the application shell.
 extern HWND hTTYWnd;
+extern CHAR gszAppName[46];   // window title, caption of the message boxes
+extern CHAR gszTTYClass[12];  // class of the main window
 
 // Record lifetime (ttyinfo.cpp, Windows only).
 LRESULT CreateTTYInfo(HWND hWnd);
