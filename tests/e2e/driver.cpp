@@ -632,6 +632,28 @@ void SettingsDefaults()
     CHECK(WaitGone(hDlg), "Esc did not close the dialog");
 }
 
+// Ends a dialog with one of its buttons.
+bool ClickToClose(HWND hDlg, int id, const char* what)
+{
+    Click(GetDlgItem(hDlg, id));
+    bool fGone = CHECK(WaitGone(hDlg), "%s did not close the dialog", what);
+    Settle();
+    return fGone;
+}
+
+// Opens Settings again, compares what it shows, and closes it with a key.
+void ExpectSettingsShown(const char* want, WORD vkClose)
+{
+    HWND hDlg = OpenSettings();
+    if (!CHECK(hDlg != NULL, "Settings did not open again"))
+        return;
+    Settle();
+    std::string shown = SettingsShown(hDlg);
+    CHECK(shown == want, "shows %s, want %s", shown.c_str(), want);
+    Chord(hDlg, { vkClose });
+    CHECK(WaitGone(hDlg), "the key did not close the dialog");
+}
+
 // 57600 and Ok: the next Settings shows 57600.
 void SettingsOk57600()
 {
@@ -642,23 +664,13 @@ void SettingsOk57600()
     Settle();
     CHECK(Checked(hDlg, IDC_INSTBAUD57600) && !Checked(hDlg, IDC_INSTBAUD115200),
           "clicking 57600 did not set it alone");
-    Click(GetDlgItem(hDlg, IDOK));
-    if (!CHECK(WaitGone(hDlg), "Ok did not close the dialog"))
-        return;
-    Settle();
-
-    hDlg = OpenSettings();
-    if (!CHECK(hDlg != NULL, "Settings did not open again"))
-        return;
-    Settle();
-    std::string shown = SettingsShown(hDlg);
-    CHECK(shown == "port COM1, baud 19200, data bits 8, parity None, stop bits 1, install 57600",
-          "shows %s", shown.c_str());
-    Chord(hDlg, { VK_ESCAPE });
-    CHECK(WaitGone(hDlg), "Esc did not close the dialog");
+    if (ClickToClose(hDlg, IDOK, "Ok"))
+        ExpectSettingsShown("port COM1, baud 19200, data bits 8, parity None, stop bits 1, install 57600",
+                            VK_ESCAPE);
 }
 
-// Changes ended with Cancel (Esc) are not kept.
+// Changes ended with Cancel are not kept; Enter (Ok) on an unchanged dialog
+// keeps everything too.
 void SettingsCancel()
 {
     HWND hDlg = OpenSettings();
@@ -675,20 +687,12 @@ void SettingsCancel()
     CHECK(changed == "port COM2, baud 115200, data bits 8, parity None, stop bits 1, install 115200",
           "the changes did not take in the dialog: %s", changed.c_str());
 
-    Click(GetDlgItem(hDlg, IDCANCEL));
-    if (!CHECK(WaitGone(hDlg), "Cancel did not close the dialog"))
-        return;
-    Settle();
-
-    hDlg = OpenSettings();
-    if (!CHECK(hDlg != NULL, "Settings did not open again"))
-        return;
-    Settle();
-    std::string shown = SettingsShown(hDlg);
-    CHECK(shown == "port COM1, baud 19200, data bits 8, parity None, stop bits 1, install 57600",
-          "after Cancel shows %s", shown.c_str());
-    Chord(hDlg, { VK_RETURN });
-    CHECK(WaitGone(hDlg), "Enter did not close the dialog");
+    if (ClickToClose(hDlg, IDCANCEL, "Cancel")) {
+        ExpectSettingsShown("port COM1, baud 19200, data bits 8, parity None, stop bits 1, install 57600",
+                            VK_RETURN);
+        ExpectSettingsShown("port COM1, baud 19200, data bits 8, parity None, stop bits 1, install 57600",
+                            VK_ESCAPE);
+    }
 }
 
 // About: the exact first line; Esc and the close box leave it open, Enter
