@@ -53,14 +53,12 @@ BOOL CloseConnection(HWND hWnd)
     return TRUE;
 }
 
-// Writes one block to the open port.  While no port is open the write fails
-// at once and reaches no other object.
+// Writes one block to the open port.  No port is ever open until the port
+// link is built, so every write fails at once and reaches no other object.
 BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite)
 {
+    (void)hWnd;
     (void)lpByte;
     (void)dwBytesToWrite;
-    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
-    if (npTTYInfo == NULL || !npTTYInfo->fConnected)
-        return FALSE;
     return FALSE;
 }
