@@ -16,7 +16,7 @@ void PaintAboutPicture(HWND hDlg)
     // The resources have no such bitmap.  Copying from a memory context
     // without one would blit its stock 1 x 1 bitmap, a dark square over the
     // icon and the title, so nothing is drawn unless the bitmap loads.
-    HINSTANCE hInstance = (HINSTANCE)(LONG_PTR)GetWindowLongA(hDlg, GWL_HINSTANCE);
+    HINSTANCE hInstance = (HINSTANCE)GetWindowLongPtrA(hDlg, GWLP_HINSTANCE);
     HBITMAP hBitmap = LoadBitmapA(hInstance, MAKEINTRESOURCEA(IDB_ABOUTPICTURE));
     if (hBitmap != NULL) {
         HDC hMemDC = CreateCompatibleDC(hDC);
@@ -32,7 +32,7 @@ void PaintAboutPicture(HWND hDlg)
 
 } // namespace
 
-BOOL CALLBACK AboutDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
+INT_PTR CALLBACK AboutDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     (void)lParam;
     switch (uMsg) {

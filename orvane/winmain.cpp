@@ -20,7 +20,7 @@ BOOL InitApplication(HINSTANCE hInstance)
     wc.style = 0;
     wc.lpfnWndProc = TTYWndProc;
     wc.cbClsExtra = 0;
-    wc.cbWndExtra = 4;   // the TTYINFO pointer at index 0
+    wc.cbWndExtra = sizeof(LONG_PTR);   // the TTYINFO pointer at index 0
     wc.hInstance = hInstance;
     wc.hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_APPICON));
     wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);

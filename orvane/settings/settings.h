@@ -57,7 +57,7 @@ typedef struct tagSETTINGSCHOICE
 void ApplySettingsChoice(TTYINFO* npTTYInfo, const SETTINGSCHOICE* pChoice);
 
 #ifdef _WIN32
-BOOL CALLBACK SettingsDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK SettingsDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
 BOOL SettingsDlgInit(HWND hDlg);
 BOOL SettingsDlgTerm(HWND hDlg);
 void FillComboBox(HINSTANCE hInstance, HWND hCtrlWnd, int nIDString,

@@ -13,7 +13,7 @@ NPTTYINFO DialogTTYInfo(HWND hDlg)
 
 HINSTANCE DialogInstance(HWND hDlg)
 {
-    return (HINSTANCE)(LONG_PTR)GetWindowLongA(hDlg, GWL_HINSTANCE);
+    return (HINSTANCE)GetWindowLongPtrA(hDlg, GWLP_HINSTANCE);
 }
 
 void AddString(HWND hCtrlWnd, LPCSTR lpszText)
@@ -106,7 +106,7 @@ BOOL SettingsDlgTerm(HWND hDlg)
     return TRUE;
 }
 
-BOOL CALLBACK SettingsDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
+INT_PTR CALLBACK SettingsDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     switch (uMsg) {
     case WM_INITDIALOG:

@@ -40,7 +40,7 @@ void CheckCursor(const TTYINFO& tty)
 
 using gridcheck::Fail;
 
-LONG_PTR WINAPI GetWindowLongA(HWND hWnd, int nIndex)
+LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex)
 {
     return hWnd == gridcheck::Window() && nIndex == 0 ? reinterpret_cast<LONG_PTR>(&gridcheck::gRecord) : 0;
 }

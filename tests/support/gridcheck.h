@@ -9,7 +9,7 @@
 
 namespace gridcheck {
 
-// The window whose GetWindowLongA(hWnd, 0) is Record().
+// The window whose GetWindowLongPtrA(hWnd, 0) is Record().
 HWND Window();
 TTYINFO& Record();
 

@@ -22,7 +22,7 @@ protected:
         static ATOM atom = [] {
             WNDCLASSA wc{};
             wc.lpfnWndProc = PlainWndProc;
-            wc.cbWndExtra = 4;
+            wc.cbWndExtra = sizeof(LONG_PTR);
             wc.hInstance = GetModuleHandleA(NULL);
             wc.lpszClassName = "OrvaneRecordTest";
             return RegisterClassA(&wc);
@@ -53,7 +53,7 @@ protected:
 TEST_F(RecordWindow, CreateGivesTheDefaultsAtIndexZero)
 {
     ASSERT_EQ(CreateTTYInfo(hWnd), TRUE);
-    NPTTYINFO p = (NPTTYINFO)(LONG_PTR)GetWindowLongA(hWnd, 0);
+    NPTTYINFO p = (NPTTYINFO)GetWindowLongPtrA(hWnd, 0);
     ASSERT_NE(p, (NPTTYINFO)NULL);
     EXPECT_EQ(p, GetTTYInfo(hWnd));
 
@@ -104,7 +104,7 @@ TEST_F(RecordWindow, CreateGivesTheDefaultsAtIndexZero)
     EXPECT_EQ(p->osWrite.OffsetHigh, 0u);
 
     EXPECT_TRUE(DestroyTTYInfo(hWnd));
-    EXPECT_EQ(GetWindowLongA(hWnd, 0), 0);
+    EXPECT_EQ(GetWindowLongPtrA(hWnd, 0), 0);
 }
 
 TEST_F(RecordWindow, CreateLeavesTheDisconnectedMenu)
@@ -118,7 +118,7 @@ TEST_F(RecordWindow, CreateLeavesTheDisconnectedMenu)
 
 TEST_F(RecordWindow, DestroyWithoutARecordReturnsFalse)
 {
-    EXPECT_EQ(GetWindowLongA(hWnd, 0), 0);
+    EXPECT_EQ(GetWindowLongPtrA(hWnd, 0), 0);
     EXPECT_FALSE(DestroyTTYInfo(hWnd));
 }
 
