@@ -57,6 +57,8 @@
 
 #ifndef RC_INVOKED
 
+#include <atomic>
+
 #define ORVANE_APP_TITLE    "orvane 2.1 for MRQ-41/41c/520W/520W Lite/710F"
 
 // One record per main window, at window index 0.
@@ -93,10 +95,27 @@ typedef struct tagTTYINFO
     OVERLAPPED osRead;
 } TTYINFO, *NPTTYINFO;
 
+// fConnected and dwThreadID hand the port over between the window thread and
+// the watcher: every access on either side goes through these, whole.
+inline BOOL IsConnected(const TTYINFO* npTTYInfo)
+{
+    return std::atomic_ref<BOOL>(const_cast<BOOL&>(npTTYInfo->fConnected)).load();
+}
+
+inline void SetConnected(TTYINFO* npTTYInfo, BOOL fConnected)
+{
+    std::atomic_ref<BOOL>(npTTYInfo->fConnected).store(fConnected);
+}
+
+inline std::atomic_ref<DWORD> WatcherId(TTYINFO* npTTYInfo)
+{
+    return std::atomic_ref<DWORD>(npTTYInfo->dwThreadID);
+}
+
 // The record of a window, or NULL when it has none.
 inline NPTTYINFO GetTTYInfo(HWND hWnd)
 {
-    return hWnd ? (NPTTYINFO)(LONG_PTR)GetWindowLongA(hWnd, 0) : NULL;
+    return hWnd ? (NPTTYINFO)GetWindowLongPtrA(hWnd, 0) : NULL;
 }
 
 // Process-wide globals of the application shell.

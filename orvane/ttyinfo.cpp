@@ -78,7 +78,7 @@ LRESULT CreateTTYInfo(HWND hWnd)
 
     // The re-layout that ResetTTYScreen triggers fetches the record from the
     // window, so it must be in place first.
-    SetWindowLongA(hWnd, 0, (LONG)(LONG_PTR)npTTYInfo);
+    SetWindowLongPtrA(hWnd, 0, (LONG_PTR)npTTYInfo);
     ResetTTYScreen(hWnd, npTTYInfo);
 
     SetDisconnectedMenu(hWnd);
@@ -91,7 +91,7 @@ BOOL DestroyTTYInfo(HWND hWnd)
     if (npTTYInfo == NULL)
         return FALSE;
 
-    if (npTTYInfo->fConnected)
+    if (IsConnected(npTTYInfo))
         CloseConnection(hWnd);
 
     CloseHandle(npTTYInfo->osRead.hEvent);
@@ -100,7 +100,7 @@ BOOL DestroyTTYInfo(HWND hWnd)
         CloseHandle(npTTYInfo->hPostEvent);
     DeleteObject(npTTYInfo->hTTYFont);
 
-    SetWindowLongA(hWnd, 0, 0);
+    SetWindowLongPtrA(hWnd, 0, 0);
     LocalFree(npTTYInfo);
     return TRUE;
 }

@@ -1,7 +1,7 @@
 // The main window: the terminal, the commands of its menu and accelerators,
 // and the modal dialogs it runs.
 #include "orvane/shell.h"
-#include "orvane/installer/checkdata.h"
+#include "orvane/installer/installdlg.h"
 #include "orvane/settings/settings.h"
 #include "orvane/terminal/screen.h"
 #include "orvane/terminal/ttywrite.h"
@@ -12,7 +12,7 @@ namespace {
 
 HINSTANCE WindowInstance(HWND hWnd)
 {
-    return (HINSTANCE)(LONG_PTR)GetWindowLongA(hWnd, GWL_HINSTANCE);
+    return (HINSTANCE)GetWindowLongPtrA(hWnd, GWLP_HINSTANCE);
 }
 
 void ConnectionFailed(HWND hWnd)
@@ -54,7 +54,7 @@ void SettingsCommand(HWND hWnd)
                           SettingsDlgProc, (LPARAM)npTTYInfo);
 
     // Ok or Cancel alike: an open port gets the normal line settings again.
-    if (npTTYInfo->fConnected && !SetupConnection(hWnd, 1))
+    if (IsConnected(npTTYInfo) && !SetupConnection(hWnd, 1))
         SettingsFailed(hWnd);
 }
 
@@ -64,12 +64,12 @@ void DownloadCommand(HWND hWnd)
     if (npTTYInfo == NULL)
         return;
 
-    if (npTTYInfo->fConnected && !SetupConnection(hWnd, 0))
+    if (IsConnected(npTTYInfo) && !SetupConnection(hWnd, 0))
         SettingsFailed(hWnd);
 
     // The installer starts from empty receive buffers.
     ResetReceiveState();
-    // The Install dialog is not built yet; the download ends here.
+    GoModalDialogBoxParam(WindowInstance(hWnd), MAKEINTRESOURCEA(IDD_INSTALL), hWnd, InstallDlgProc, 0);
 }
 
 void TestBlockCommand(HWND hWnd)
@@ -110,7 +110,7 @@ void TTYCommand(HWND hWnd, WORD wID)
         break;
 
     case IDM_SENDFILE:
-        // Sending a whole file arrives with the image transfer.
+        SendFile(hWnd);
         break;
 
     case IDM_DOWNLOAD:

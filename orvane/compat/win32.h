@@ -32,6 +32,7 @@ typedef ULONG_PTR      WPARAM;
 typedef LONG_PTR       LPARAM;
 typedef DWORD          COLORREF;
 typedef char           CHAR;
+typedef char*          LPSTR;
 typedef const char*    LPCSTR;
 typedef BYTE*          LPBYTE;
 typedef void*          HANDLE;
@@ -61,6 +62,30 @@ typedef struct _OVERLAPPED
     HANDLE    hEvent;
 } OVERLAPPED;
 
+// The line settings of a port.
+typedef struct _DCB
+{
+    DWORD DCBlength;
+    DWORD BaudRate;
+    DWORD fBinary : 1, fParity : 1, fOutxCtsFlow : 1, fOutxDsrFlow : 1, fDtrControl : 2,
+          fDsrSensitivity : 1, fTXContinueOnXoff : 1, fOutX : 1, fInX : 1, fErrorChar : 1,
+          fNull : 1, fRtsControl : 2, fAbortOnError : 1, fDummy2 : 17;
+    WORD  wReserved, XonLim, XoffLim;
+    BYTE  ByteSize, Parity, StopBits;
+    char  XonChar, XoffChar, ErrorChar, EofChar, EvtChar;
+    WORD  wReserved1;
+} DCB;
+
+#define DTR_CONTROL_DISABLE   0
+#define DTR_CONTROL_ENABLE    1
+#define DTR_CONTROL_HANDSHAKE 2
+#define RTS_CONTROL_DISABLE   0
+#define RTS_CONTROL_ENABLE    1
+#define RTS_CONTROL_HANDSHAKE 2
+
+// The edit control's notice that its text is about to change.
+#define EN_UPDATE 0x0400
+
 // Scroll-bar commands.
 #define SB_LINEUP        0
 #define SB_LINELEFT      0
@@ -79,9 +104,7 @@ typedef struct _OVERLAPPED
 #define SB_ENDSCROLL     8
 
 // Functions the portable code calls (recorded natively).
-// Natively pointers are 64-bit: the window slot is pointer-sized here, as it
-// is in the 32-bit Windows build.
-LONG_PTR WINAPI GetWindowLongA(HWND hWnd, int nIndex);
+LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex);
 BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase);
 BOOL WINAPI MessageBeep(UINT uType);
 BOOL WINAPI CreateCaret(HWND hWnd, HBITMAP hBitmap, int nWidth, int nHeight);

@@ -1,46 +1,125 @@
-// Opening, configuring and closing the COM port.
-#include "orvane/orvane.h"
+// Opening, configuring and closing the COM port.  The port stays open across
+// a download; the installer only switches its rate with SetupConnection.
+#include "orvane/serial/serial.h"
+#include "orvane/terminal/ttywrite.h"
 
-// The port link is not built yet: no port is ever opened, so the program
-// stays disconnected and says so.
+namespace {
+
+// Every open and close empties both directions of the driver.
+const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+
+// A closed port is marked with INVALID_HANDLE_VALUE; a handle that was never
+// opened is NULL.  Neither may reach the driver.
+bool PortIsOpen(const TTYINFO* npTTYInfo)
+{
+    return npTTYInfo->idComDev != NULL && npTTYInfo->idComDev != INVALID_HANDLE_VALUE;
+}
+
+void ClosePort(NPTTYINFO npTTYInfo)
+{
+    CloseHandle(npTTYInfo->idComDev);
+    npTTYInfo->idComDev = INVALID_HANDLE_VALUE;
+}
+
+void SetMenuConnected(HWND hWnd, BOOL fConnected)
+{
+    const UINT uGrey = MF_GRAYED | MF_DISABLED;
+    HMENU hMenu = GetMenu(hWnd);
+    EnableMenuItem(hMenu, IDM_DISCONNECT, fConnected ? MF_ENABLED : uGrey);
+    EnableMenuItem(hMenu, IDM_DOWNLOAD, fConnected ? MF_ENABLED : uGrey);
+    EnableMenuItem(hMenu, IDM_CONNECT, fConnected ? uGrey : MF_ENABLED);
+}
+
+BOOL OpenPort(HWND hWnd, NPTTYINFO npTTYInfo, int nMode)
+{
+    CHAR szPrefix[10] = "";
+    CHAR szPort[16];
+    LoadStringA((HINSTANCE)GetWindowLongPtrA(hWnd, GWLP_HINSTANCE), IDS_COMPREFIX, szPrefix, sizeof(szPrefix));
+    wsprintfA(szPort, "%s%d", szPrefix, npTTYInfo->bPort);
+
+    npTTYInfo->idComDev = CreateFileA(szPort, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, NULL);
+    if (npTTYInfo->idComDev == INVALID_HANDLE_VALUE)
+        return FALSE;
+
+    SetCommMask(npTTYInfo->idComDev, EV_RXCHAR);
+    SetupComm(npTTYInfo->idComDev, 20480, 20480);
+    PurgeComm(npTTYInfo->idComDev, kPurgeAll);
+    COMMTIMEOUTS cto;
+    cto.ReadIntervalTimeout = 10;
+    cto.ReadTotalTimeoutMultiplier = 1;
+    cto.ReadTotalTimeoutConstant = 1;
+    cto.WriteTotalTimeoutMultiplier = 1;
+    cto.WriteTotalTimeoutConstant = 1;
+    SetCommTimeouts(npTTYInfo->idComDev, &cto);
+
+    if (!SetupConnection(hWnd, nMode)) {
+        SetConnected(npTTYInfo, FALSE);
+        ClosePort(npTTYInfo);
+        return FALSE;
+    }
+
+    // The watcher's loop runs while fConnected holds, so it is set first.  The
+    // thread starts suspended so that its identifier is in the record before
+    // the thread can clear it.
+    SetConnected(npTTYInfo, TRUE);
+    DWORD dwThreadID = 0;
+    HANDLE hThread = CreateThread(NULL, 0, CommWatchProc, npTTYInfo, CREATE_SUSPENDED, &dwThreadID);
+    if (hThread == NULL) {
+        SetConnected(npTTYInfo, FALSE);
+        ClosePort(npTTYInfo);
+        return FALSE;
+    }
+    WatcherId(npTTYInfo).store(dwThreadID);
+    npTTYInfo->hWatchThread = hThread;
+    ResumeThread(hThread);
+
+    EscapeCommFunction(npTTYInfo->idComDev, SETDTR);
+    SetTTYFocus(hWnd);
+    SetMenuConnected(hWnd, TRUE);
+    return TRUE;
+}
+
+// Waits for the watcher to end.  The watcher may itself be waiting for this
+// thread (it has the main window repaint after each block), so messages sent
+// to this thread's windows are handled meanwhile.
+void WaitForWatcher(NPTTYINFO npTTYInfo)
+{
+    HANDLE hThread = npTTYInfo->hWatchThread;
+    if (hThread == NULL)
+        return;
+    while (MsgWaitForMultipleObjects(1, &hThread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG msg;
+        PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    CloseHandle(hThread);
+    npTTYInfo->hWatchThread = NULL;
+}
+
+} // namespace
+
 BOOL OpenConnection(HWND hWnd, int nMode)
 {
-    (void)hWnd;
-    (void)nMode;
-    return FALSE;
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL)
+        return FALSE;
+
+    HCURSOR hOldCursor = SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_WAIT));
+    const BOOL fOpen = OpenPort(hWnd, npTTYInfo, nMode);
+    SetCursor(hOldCursor);
+    return fOpen;
 }
 
 BOOL SetupConnection(HWND hWnd, int nMode)
 {
     NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
-    if (npTTYInfo == NULL)
-        return FALSE;
-    // A closed port is marked INVALID_HANDLE_VALUE; never hand a stale
-    // handle value to the driver.
-    if (npTTYInfo->idComDev == NULL || npTTYInfo->idComDev == INVALID_HANDLE_VALUE)
+    if (npTTYInfo == NULL || !PortIsOpen(npTTYInfo))
         return FALSE;
 
     DCB dcb;
     dcb.DCBlength = sizeof(DCB);
     GetCommState(npTTYInfo->idComDev, &dcb);
-
-    const BYTE bFlow = npTTYInfo->bFlowCtrl;
-    dcb.BaudRate = nMode ? npTTYInfo->dwBaudRate : npTTYInfo->dwBaudRateDown;
-    dcb.ByteSize = npTTYInfo->bByteSize;
-    dcb.Parity = npTTYInfo->bParity;
-    dcb.StopBits = npTTYInfo->bStopBits;
-    dcb.fOutxDsrFlow = (bFlow & 0x01) ? TRUE : FALSE;
-    dcb.fDtrControl = (bFlow & 0x01) ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_ENABLE;
-    dcb.fOutxCtsFlow = (bFlow & 0x02) ? TRUE : FALSE;
-    dcb.fRtsControl = (bFlow & 0x02) ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
-    dcb.fOutX = (bFlow & 0x04) ? TRUE : FALSE;
-    dcb.fInX = dcb.fOutX;
-    dcb.XonChar = 0x11;
-    dcb.XoffChar = 0x13;
-    dcb.XonLim = 100;
-    dcb.XoffLim = 100;
-    dcb.fBinary = TRUE;
-    dcb.fParity = TRUE;
+    FillDCB(npTTYInfo, nMode, &dcb);
     return SetCommState(npTTYInfo->idComDev, &dcb);
 }
 
@@ -49,16 +128,20 @@ BOOL CloseConnection(HWND hWnd)
     NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
     if (npTTYInfo == NULL)
         return FALSE;
-    npTTYInfo->fConnected = FALSE;
-    return TRUE;
-}
 
-// Writes one block to the open port.  No port is ever open until the port
-// link is built, so every write fails at once and reaches no other object.
-BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite)
-{
-    (void)hWnd;
-    (void)lpByte;
-    (void)dwBytesToWrite;
-    return FALSE;
+    // Stop the watcher first (clearing the mask wakes it from its wait); the
+    // port is closed only once the thread has ended.
+    SetConnected(npTTYInfo, FALSE);
+    if (PortIsOpen(npTTYInfo))
+        SetCommMask(npTTYInfo->idComDev, 0);
+    WaitForWatcher(npTTYInfo);
+
+    KillTTYFocus(hWnd);
+    if (PortIsOpen(npTTYInfo)) {
+        EscapeCommFunction(npTTYInfo->idComDev, CLRDTR);
+        PurgeComm(npTTYInfo->idComDev, kPurgeAll);
+        ClosePort(npTTYInfo);
+    }
+    SetMenuConnected(hWnd, FALSE);
+    return TRUE;
 }

@@ -25,7 +25,7 @@ void GetSettingsView(const TTYINFO* npTTYInfo, SETTINGSVIEW* pView)
 {
     const int nPort = npTTYInfo->bPort;
     pView->nPortSel = (nPort >= 1 && nPort <= wMaxCOM) ? nPort - 1 : -1;
-    pView->fPortEnabled = !npTTYInfo->fConnected;
+    pView->fPortEnabled = !IsConnected(npTTYInfo);
 
     const int nByteSize = npTTYInfo->bByteSize;
     pView->nByteSizeSel = (nByteSize >= MIN_BYTESIZE && nByteSize <= MAX_BYTESIZE)

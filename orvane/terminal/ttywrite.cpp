@@ -22,7 +22,7 @@ constexpr BYTE kReturn = 0x0D;
 
 void MoveCursorLocked(NPTTYINFO npTTYInfo)
 {
-    if (npTTYInfo->fConnected && (npTTYInfo->wCursorState & 1)) {
+    if (IsConnected(npTTYInfo) && (npTTYInfo->wCursorState & 1)) {
         const RECT rc = TTYCellRect(npTTYInfo, npTTYInfo->nRow, npTTYInfo->nColumn);
         SetCaretPos(rc.left, rc.top);
     }
@@ -103,7 +103,7 @@ BOOL WriteTTYBlock(HWND hWnd, const BYTE* lpBlock, int nLength)
 BOOL ProcessTTYCharacter(HWND hWnd, BYTE bOut)
 {
     NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
-    if (npTTYInfo == NULL || !npTTYInfo->fConnected)
+    if (npTTYInfo == NULL || !IsConnected(npTTYInfo))
         return FALSE;
 
     // Sent as typed first (a CR goes out alone whatever fNewLine says), then
@@ -139,7 +139,7 @@ BOOL MoveTTYCursor(HWND hWnd)
 BOOL SetTTYFocus(HWND hWnd)
 {
     return WithScreen(hWnd, [hWnd](NPTTYINFO npTTYInfo) {
-        if (npTTYInfo->fConnected && npTTYInfo->wCursorState != 1) {
+        if (IsConnected(npTTYInfo) && npTTYInfo->wCursorState != 1) {
             CreateCaret(hWnd, NULL, npTTYInfo->xChar, npTTYInfo->yChar);
             ShowCaret(hWnd);
             npTTYInfo->wCursorState = 1;
@@ -151,7 +151,7 @@ BOOL SetTTYFocus(HWND hWnd)
 BOOL KillTTYFocus(HWND hWnd)
 {
     return WithScreen(hWnd, [hWnd](NPTTYINFO npTTYInfo) {
-        if (npTTYInfo->fConnected && npTTYInfo->wCursorState != 0) {
+        if (IsConnected(npTTYInfo) && npTTYInfo->wCursorState != 0) {
             HideCaret(hWnd);
             DestroyCaret();
             npTTYInfo->wCursorState = 0;

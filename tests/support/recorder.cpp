@@ -1,9 +1,17 @@
 #include "tests/support/recorder.h"
+#include "orvane/installer/install.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 #include <mutex>
 
 namespace recorder {
+
+std::string gFileField;
+std::optional<std::string> gChooserAnswer;
+std::function<void(const Call&)> gOnWrite;
+
 namespace {
 std::mutex gLock;
 std::vector<Call> gCalls;
@@ -42,6 +50,15 @@ void Reset()
 {
     std::lock_guard<std::mutex> hold(gLock);
     gCalls.clear();
+    gFileField.clear();
+    gChooserAnswer.reset();
+    gOnWrite = nullptr;
+}
+
+void ClearCalls()
+{
+    std::lock_guard<std::mutex> hold(gLock);
+    gCalls.clear();
 }
 
 void Attach(HWND hWnd, void* record)
@@ -58,13 +75,40 @@ void DetachAll()
 
 HWND FakeWindow(int n) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000 * n)); }
 
+std::string Transcript()
+{
+    std::lock_guard<std::mutex> hold(gLock);
+    std::string out;
+    auto add = [&out](const std::string& token) { out += (out.empty() ? "" : " ") + token; };
+    for (const Call& c : gCalls) {
+        const std::string& n = c.name;
+        if (n == "WriteCommBlock") {
+            std::string text;
+            for (char ch : c.bytes)
+                text += ch == '\r' ? std::string("\\r") : std::string(1, ch);
+            add("w:" + text);
+        } else if (n == "Status") add("s:" + c.bytes);
+        else if (n == "Message") add("m:" + c.bytes + "/" + c.caption);
+        else if (n == "ProgressRange") add("range:" + std::to_string(c.a));
+        else if (n == "ProgressStep") add("step");
+        else if (n == "Pause") add("pause:" + std::to_string(c.a));
+        else if (n == "End") add("end");
+        else if (n == "SetupConnection") add("setup:" + std::to_string(c.a));
+        else if (n == "ChooseFile") add("choose");
+        else if (n == "SetFileName") add("field:" + c.bytes);
+        else if (n == "Enable") add("en:" + std::to_string(c.a) + "=" + std::to_string(c.b));
+        else if (n == "Timer") add("timer:" + std::to_string(c.a));
+    }
+    return out;
+}
+
 } // namespace recorder
 
 using recorder::Call;
 using recorder::Make;
 using recorder::Record;
 
-LONG_PTR WINAPI GetWindowLongA(HWND hWnd, int nIndex)
+LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex)
 {
     std::lock_guard<std::mutex> hold(recorder::gLock);
     if (nIndex != 0)
@@ -133,5 +177,60 @@ BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite)
     Call c = Make("WriteCommBlock", hWnd, (long)dwBytesToWrite);
     c.bytes.assign(reinterpret_cast<const char*>(lpByte), dwBytesToWrite);
     Record(c);
+    if (recorder::gOnWrite)
+        recorder::gOnWrite(c);
+    return TRUE;
+}
+
+// The Install dialog's front end.
+void InstallTimer(HWND hDlg, BOOL fRun) { Record(Make("Timer", hDlg, fRun)); }
+void InstallEnable(HWND hDlg, int idControl, BOOL fEnable) { Record(Make("Enable", hDlg, idControl, fEnable)); }
+void InstallProgressRange(HWND hDlg, WORD wMax) { Record(Make("ProgressRange", hDlg, wMax)); }
+void InstallProgressStep(HWND hDlg) { Record(Make("ProgressStep", hDlg)); }
+void InstallRepaint(HWND hDlg) { Record(Make("Repaint", hDlg)); }
+void InstallPause(DWORD dwMilliseconds) { Record(Make("Pause", nullptr, (long)dwMilliseconds)); }
+void InstallEnd(HWND hDlg) { Record(Make("End", hDlg)); }
+
+void InstallSetStatus(HWND hDlg, LPCSTR lpszText)
+{
+    Call c = Make("Status", hDlg);
+    c.bytes = lpszText;
+    Record(c);
+}
+
+void InstallSetFileName(HWND hDlg, LPCSTR lpszName)
+{
+    Call c = Make("SetFileName", hDlg);
+    c.bytes = lpszName;
+    Record(c);
+    recorder::gFileField = lpszName;
+}
+
+int InstallGetFileName(HWND, LPSTR lpszName, int cchMax)
+{
+    // As the edit control: cut to the buffer, always terminated.
+    const std::string& s = recorder::gFileField;
+    const int n = std::min((int)s.size(), cchMax - 1);
+    s.copy(lpszName, n);
+    lpszName[n] = '\0';
+    return n;
+}
+
+void InstallMessage(HWND hOwner, LPCSTR lpszText, LPCSTR lpszCaption)
+{
+    Call c = Make("Message", hOwner);
+    c.bytes = lpszText;
+    c.caption = lpszCaption;
+    Record(c);
+}
+
+BOOL InstallChooseFile(HWND hOwner, LPSTR lpszFile, DWORD cchFile)
+{
+    Call c = Make("ChooseFile", hOwner);
+    c.bytes = lpszFile;   // what the chooser offers
+    Record(c);
+    if (!recorder::gChooserAnswer)
+        return FALSE;
+    std::snprintf(lpszFile, cchFile, "%s", recorder::gChooserAnswer->c_str());
     return TRUE;
 }

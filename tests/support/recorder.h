@@ -5,6 +5,8 @@
 
 #include "orvane/orvane.h"
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +19,8 @@ struct Call
     long a = 0, b = 0, c = 0, d = 0;   // arguments, by position
     bool hasRect = false;
     RECT rect{};
-    std::string bytes;    // data handed over, for writes
+    std::string bytes;    // data handed over, for writes; texts
+    std::string caption;  // message boxes
 };
 
 // The calls recorded since the last Reset.
@@ -25,13 +28,28 @@ std::vector<Call>& Calls();
 // Every call of one name.
 std::vector<Call> CallsNamed(const std::string& name);
 void Reset();
+void ClearCalls();   // the calls only
 
-// What GetWindowLongA(hWnd, 0) answers for a window.
+// What GetWindowLongPtrA(hWnd, 0) answers for a window.
 void Attach(HWND hWnd, void* record);
 void DetachAll();
 
 // A distinct fake window handle for tests.
 HWND FakeWindow(int n = 1);
+
+// The Install dialog's answers: what its file-name field holds (set also by
+// InstallSetFileName), and what the file chooser returns (nullopt: the user
+// cancels it).
+extern std::string gFileField;
+extern std::optional<std::string> gChooserAnswer;
+// Runs after every recorded WriteCommBlock (a module answering, say).
+extern std::function<void(const Call&)> gOnWrite;
+
+// The calls since the last Reset as one line, for comparing whole runs:
+// "w:flash" a write, "s:text" a status, "m:text/caption" a message box,
+// "range:n", "step", "pause:ms", "end", "setup:mode", "choose", "field:name",
+// "en:id=0|1", "timer:0|1".  Repaints and InvalidateRect are left out.
+std::string Transcript();
 
 } // namespace recorder
 

@@ -1,36 +1,61 @@
-// The watcher thread appends and parses while the window thread runs its own
-// parser calls (timer ticks, transfer loop) and reads phase, step and model.
-// Built with -fsanitize=thread: any unprotected access is a report and a
-// non-zero exit.
-#include "orvane/installer/checkdata.h"
-#include "orvane/orvane.h"
+// The watcher thread appends and parses the module's replies while the
+// window thread runs the Install dialog: ticks (each parses first), Cancel,
+// and a new run after each end.  Built with -fsanitize=thread: any
+// unprotected access is a report and a non-zero exit.  Besides, after every
+// tick the window thread checks that phase and step belong together, and
+// that the dialog never closed on a verdict without reporting it.
+#include "orvane/installer/install.h"
+#include "tests/support/recorder.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <thread>
 
-static std::atomic<int> gRestores{0};
+namespace {
 
-BOOL SetupConnection(HWND, int nMode)
+// The steps each phase can show (phase 5 keeps whatever step Cancel found).
+bool Belongs(int phase, int step)
 {
-    if (nMode == 1)
-        ++gRestores;
-    return TRUE;
+    switch (phase) {
+    case 0: return step == 1;
+    case 1: return step == 2 || step == 3;
+    case 2: return step == 4 || step == 5;
+    case 3: return step >= 6 && step <= 8;
+    case 5: return step >= 1 && step <= 11;
+    }
+    return false;
 }
+
+int Fail(const char* what, const INSTALLSTATE& s)
+{
+    std::fprintf(stderr, "tsan_checkdata: %s (phase %d step %d model %d)\n", what, s.nPhase, s.nStep, s.nModel);
+    return 1;
+}
+
+} // namespace
 
 int main()
 {
+    const char* image = "tsan-image.bin";
+    std::ofstream(image, std::ios::binary) << std::string(3000, 'i');
+    const HWND hMain = recorder::FakeWindow(1), hDlg = recorder::FakeWindow(2);
+    TTYINFO tty{};
+    recorder::Attach(hMain, &tty);
+    hTTYWnd = hMain;
+    std::snprintf(gszMyFileName, sizeof(gszMyFileName), "%s", image);
+
     ResetReceiveState();
-    gCondition = 0;
-    gIsActivate = 1;
+    recorder::gFileField = image;
+    InstallInit(hDlg);
 
-    constexpr int kRounds = 20000;
+    constexpr int kRounds = 60000;
     std::atomic<bool> done{false};
-
     std::thread watcher([&] {
         static const char* const kReplies[] = {
-            "noise\r\n", "000\r\n", "100 AVR\r\n", "200\r\n", "error r\r\n", "101\r\n", "1", "0", "2\r\n",
+            "noise\r\n", "000\r\n", "100 AVR\r\n", "200\r\n", "error r\r\n", "101\r\n", "1", "0", "2\r\n", "302\r\n",
         };
         for (int i = 0; i < kRounds; ++i) {
             const char* reply = kReplies[i % (sizeof kReplies / sizeof kReplies[0])];
@@ -39,19 +64,33 @@ int main()
         done = true;
     });
 
-    long observed = 0;
+    long ticks = 0, runs = 0;
+    bool fCancelled = false;
     while (!done) {
-        CheckData();
-        const int phase = gCondition, step = gIsActivate, model = nModel;
-        if (phase < 0 || phase > 5 || step < 0 || step > 11 || model < 1 || model > 3) {
-            std::fprintf(stderr, "torn state: phase %d step %d model %d\n", phase, step, model);
-            return 1;
+        recorder::ClearCalls();
+        InstallTick(hDlg);
+        if (++ticks % 97 == 0) {
+            InstallCommand(hDlg, IDC_INSTCANCEL, 0);
+            fCancelled = true;
         }
-        if (phase == 5)
-            gCondition = 0;   // the next Install dialog
-        ++observed;
+        const INSTALLSTATE s = GetInstallState();
+        if (!Belongs(s.nPhase, s.nStep))
+            return Fail("phase and step do not belong together", s);
+
+        // Without Cancel a run ends only on a verdict, and reports it.
+        const bool fEnded = !recorder::CallsNamed("End").empty();
+        if (fEnded && !fCancelled && recorder::CallsNamed("Message").empty())
+            return Fail("closed without reporting the verdict", s);
+
+        if (fEnded) {   // the next run
+            ResetReceiveState();
+            InstallInit(hDlg);
+            fCancelled = false;
+            ++runs;
+        }
     }
     watcher.join();
+    std::remove(image);
 
     {
         std::lock_guard<std::mutex> hold(gParserLock);
@@ -60,7 +99,6 @@ int main()
             return 1;
         }
     }
-    std::printf("tsan_checkdata: %d appends, %ld window-thread parses, %d restores: ok\n",
-                kRounds, observed, gRestores.load());
-    return gRestores > 0 ? 0 : 1;
+    std::printf("tsan_checkdata: %d appends, %ld ticks, %ld runs: ok\n", kRounds, ticks, runs);
+    return runs > 0 ? 0 : 1;
 }

@@ -1,0 +1,27 @@
+// The port link: opening, configuring and closing the COM port, block reads
+// and writes, and the watcher thread that does all receiving.  The record's
+// operations (OpenConnection, SetupConnection, CloseConnection,
+// WriteCommBlock) are declared with the record in orvane.h.
+#ifndef ORVANE_SERIAL_SERIAL_H
+#define ORVANE_SERIAL_SERIAL_H
+
+#include "orvane/orvane.h"
+
+#define MAXBLOCK 4096   // the most one read takes from the driver
+
+// Portable: the line settings of the record for a mode (non-zero: the
+// normal rate dwBaudRate, zero: the installation rate dwBaudRateDown),
+// written over the port's current state in *pdcb.
+void FillDCB(const TTYINFO* npTTYInfo, int nMode, DCB* pdcb);
+
+#ifdef _WIN32
+int ReadCommBlock(HWND hWnd, LPSTR lpszBlock, int nMaxLength);
+DWORD WINAPI CommWatchProc(LPVOID lpData);
+
+// Where the watcher hands every received block: the installer's receive
+// buffer and parser (AppendReceived).  Tests of the link point it elsewhere
+// to see every byte that was read.
+extern void (*gpfnReceivedBlock)(const BYTE* lpBlock, int nLength);
+#endif
+
+#endif

@@ -1,0 +1,344 @@
+// The download state machine and the image transfer, driven by ticks, replies
+// and the dialog's buttons, with the dialog and the port replaced by
+// recorders.  Each run is compared as one transcript of what the user would
+// see and what the module would receive.
+#include "orvane/installer/install.h"
+#include "tests/support/recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kTitle = ORVANE_APP_TITLE;
+const std::string kFail = "s:Fail to Install! m:Install Fail!/Merrow Systems. Co. LTD. end";
+const std::string kSuccess = "s:Success to Install! m:Install Success!/" + kTitle + " end";
+const std::string kPrepare = "s:Preparing for Programming! pause:200";
+const std::string kSendImage = "en:7=0 en:4=0 step w:IMG en:7=1 en:4=1";
+
+class Install : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        recorder::Reset();
+        recorder::DetachAll();
+        recorder::Attach(hMain, &tty);
+        hTTYWnd = hMain;
+        ResetReceiveState();
+        gCondition = 0;
+        gIsActivate = 0;
+        nModel = 1;
+        gszMyFileName[0] = '\0';
+        dir = fs::temp_directory_path() / ("orvane-install-" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        image = Write("image.bin", "IMG");
+    }
+
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string Write(const std::string& name, const std::string& bytes)
+    {
+        fs::path p = dir / name;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << bytes;
+        return p.string();
+    }
+
+    // The Install dialog opens on the remembered name; its own calls are not
+    // part of a transcript.
+    void Open(const std::string& remembered)
+    {
+        std::snprintf(gszMyFileName, sizeof(gszMyFileName), "%s", remembered.c_str());
+        InstallInit(hDlg);
+        recorder::ClearCalls();
+    }
+
+    static void Reply(const std::string& line)
+    {
+        AppendReceived(reinterpret_cast<const BYTE*>(line.data()), (int)line.size());
+    }
+
+    // "T" a tick, "Tn" n ticks, "C" Cancel, "D" the dialog destroyed,
+    // anything else a line the module sends.
+    void Play(const std::vector<std::string>& events)
+    {
+        for (const std::string& e : events) {
+            if (e[0] == 'T') {
+                for (int n = e.size() > 1 ? std::stoi(e.substr(1)) : 1; n > 0; --n)
+                    InstallTick(hDlg);
+            } else if (e == "C") {
+                InstallCommand(hDlg, IDC_INSTCANCEL, BN_CLICKED_CODE);
+            } else if (e == "D") {
+                InstallDestroy(hDlg);
+            } else {
+                Reply(e);
+            }
+        }
+    }
+
+    static void ExpectState(int phase, int step, int model)
+    {
+        const INSTALLSTATE s = GetInstallState();
+        EXPECT_EQ(s.nPhase, phase);
+        EXPECT_EQ(s.nStep, step);
+        EXPECT_EQ(s.nModel, model);
+    }
+
+    static constexpr WORD BN_CLICKED_CODE = 0;
+    HWND hMain = recorder::FakeWindow(1);
+    HWND hDlg = recorder::FakeWindow(2);
+    TTYINFO tty{};
+    fs::path dir;
+    std::string image;
+};
+
+const std::string k000 = "MRQ-520W boot 000\r\n";
+const std::string k100 = "flash ready 100\r\n";
+const std::string k200 = "prog 200\r\n";
+
+struct Script
+{
+    const char* name;
+    int model;                 // nModel left by the previous run
+    bool fField;               // the field names the image (else empty)
+    bool fChooserPicks;        // the chooser returns the image
+    const char* onImage;       // a line the module sends while the image goes out
+    std::vector<std::string> events;
+    std::string transcript;
+    int phase, step, modelAfter;
+};
+
+const Script kRuns[] = {
+    { "wake-up CRs, one per tick", 1, true, false, nullptr, { "T", "T", "T" }, "w:\\r w:\\r w:\\r", 0, 1, 1 },
+    { "MRQ-520W to success", 3, true, false, nullptr,
+      { k000, "T", "T", k100, "T", "T", k200, "T", "T", "101\r\n", "T" },
+      "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r s:Downloading program to MRQ-520W! " +
+          kSendImage + " " + kSuccess,
+      5, 10, 1 },
+    { "MRQ-41 by AVR, then 302", 1, true, false, nullptr,
+      { "T", k000, "T", "AVR flash ready 100\r\n", "T", k200, "T", "302\r\n", "T" },
+      "w:\\r s:Initializing! w:flash range:56 " + kPrepare + " w:p 60\\r s:Downloading program to MRQ-41! " +
+          kSendImage + " " + kFail,
+      5, 10, 2 },
+    { "MRQ-710F answers 100 at once: no flash", 1, true, false, nullptr, { "MRQ-710F boot 100\r\n", "T", "T" },
+      "range:256 " + kPrepare + " w:p 60\\r", 2, 5, 3 },
+    { "302 in phase 1", 1, true, false, nullptr, { k000, "T", "302\r\n", "T" },
+      "s:Initializing! w:flash " + kFail, 5, 10, 1 },
+    { "101 before 200 is ignored, a second 000 too", 1, true, false, nullptr,
+      { k000, "T", k000, "T", k100, "T", "101\r\n", "T" },
+      "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r", 2, 5, 1 },
+    { "Cancel in phase 0 (MRQ-520W): r, normal rate, closed next tick", 1, true, false, nullptr,
+      { "T", "C", "T" }, "w:\\r w:r\\r setup:1 end", 5, 1, 1 },
+    { "Cancel with the previous run's MRQ-41: no r", 2, true, false, nullptr, { "C", "T" }, "setup:1 end", 5, 1, 2 },
+    { "a 302 after Cancel is still reported", 3, true, false, nullptr, { "C", "302\r\n", "T" },
+      "setup:1 " + kFail, 5, 10, 3 },
+    { "a 200 after Cancel does not start the image", 1, true, false, nullptr,
+      { k000, "T", k100, "T", "C", k200, "T" },
+      "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r w:r\\r setup:1 end", 5, 5, 1 },
+    { "no file: chooser cancelled (MRQ-520W)", 1, false, false, nullptr, { k000, "T", k100, "T", "D" },
+      "s:Initializing! w:flash range:256 " + kPrepare +
+          " choose w:r\\r m:It may not run correctly!\nPlease reset and download!/" + kTitle +
+          " setup:1 end w:r\\r timer:0",
+      2, 5, 1 },
+    { "no file: the chooser picks one", 1, false, true, nullptr, { k000, "T", k100, "T" },
+      "s:Initializing! w:flash range:256 " + kPrepare + " choose field:IMAGE w:p 60\\r", 2, 5, 1 },
+    { "302 while the image goes out is reported", 1, true, false, "302\r\n",
+      { k000, "T", k100, "T", k200, "T", "T" },
+      "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r s:Downloading program to MRQ-520W! " +
+          kSendImage + " " + kFail,
+      5, 10, 1 },
+    { "101 while the image goes out is reported", 1, true, false, "101\r\n",
+      { k000, "T", k100, "T", k200, "T", "T" },
+      "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r s:Downloading program to MRQ-520W! " +
+          kSendImage + " " + kSuccess,
+      5, 10, 1 },
+    { "destroyed (MRQ-710F): no r", 3, true, false, nullptr, { "D" }, "timer:0", 0, 1, 3 },
+};
+
+TEST_F(Install, Runs)
+{
+    for (const Script& run : kRuns) {
+        SCOPED_TRACE(run.name);
+        SetUp();
+        nModel = run.model;
+        if (run.fChooserPicks)
+            recorder::gChooserAnswer = image;
+        if (run.onImage) {
+            const std::string line = run.onImage;
+            recorder::gOnWrite = [line](const recorder::Call& c) {
+                if (c.bytes == "IMG")
+                    Reply(line);   // as the watcher appends and parses it
+            };
+        }
+        Open(run.fField ? image : "");
+        Play(run.events);
+
+        std::string want = run.transcript;
+        for (size_t at; (at = want.find("IMAGE")) != std::string::npos;)
+            want.replace(at, 5, image);
+        EXPECT_EQ(recorder::Transcript(), want);
+        ExpectState(run.phase, run.step, run.modelAfter);
+        TearDown();
+    }
+}
+
+// The verdict may take 501 ticks after the image; the 502nd fails the run,
+// and a 101 parsed at the start of the next tick no longer helps.
+TEST_F(Install, WaitingCounter)
+{
+    Open(image);
+    Play({ k000, "T", k100, "T", k200, "T", "T501" });
+    ExpectState(3, 8, 1);
+    EXPECT_EQ(nCount, 501);
+    recorder::ClearCalls();
+    Play({ "T" });
+    ExpectState(5, 11, 1);
+    Play({ "101\r\n", "T" });
+    EXPECT_EQ(recorder::Transcript(), kFail);
+}
+
+// Cancel pressed while the watcher is in the middle of a reply (it holds the
+// parser's lock between reading the phase and storing the new one): Cancel
+// waits for it and still wins, so the image never goes out.
+TEST_F(Install, CancelDuringAReplyWins)
+{
+    Open(image);
+    Play({ k000, "T", k100, "T" });   // phase 2, "p 60" sent
+    std::thread cancel;
+    {
+        std::unique_lock<std::mutex> parsing(gParserLock);
+        ASSERT_EQ(gCondition, 2);     // the watcher has read phase 2 for a "200"
+        cancel = std::thread([this] { InstallCommand(hDlg, IDC_INSTCANCEL, 0); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        gCondition = 3;               // ... and stores its result
+        gIsActivate = 6;
+    }
+    cancel.join();
+    ExpectState(5, 6, 1);
+    recorder::ClearCalls();
+    Play({ "T" });
+    EXPECT_EQ(recorder::Transcript(), "end");
+}
+
+// Init shows the wake-up text and the remembered name; a second download
+// starts over with it and with the model of the first.
+TEST_F(Install, SecondDownloadStartsOver)
+{
+    Open(image);
+    Play({ "AVR 100\r\n" });   // phase 0: MRQ-710F
+    Play({ "T", "C", "T", "D" });
+    ExpectState(5, 5, 3);
+
+    ResetReceiveState();   // the Download command
+    recorder::gFileField.clear();
+    recorder::ClearCalls();
+    InstallInit(hDlg);
+    EXPECT_EQ(recorder::Transcript(),
+              "timer:1 en:7=1 s:Turn the power on, after removing the LAN card during power-off. field:" + image);
+    EXPECT_EQ(recorder::gFileField, image);
+    ExpectState(0, 1, 3);
+}
+
+// The field's EN_UPDATE keeps the remembered name; "..." opens the chooser
+// with the last choice; Esc and the close box (IDCANCEL) do nothing.
+TEST_F(Install, Commands)
+{
+    Open("");
+    recorder::gFileField = std::string(300, 'n');   // longer than 99 characters
+    EXPECT_FALSE(InstallCommand(hDlg, IDC_FILENAME, EN_UPDATE));
+    EXPECT_EQ(std::string(gszMyFileName), recorder::gFileField);
+
+    recorder::gChooserAnswer = image;
+    EXPECT_TRUE(InstallCommand(hDlg, IDC_BROWSE, 0));
+    EXPECT_TRUE(InstallCommand(hDlg, IDC_BROWSE, 0));
+    const auto chooser = recorder::CallsNamed("ChooseFile");
+    ASSERT_EQ(chooser.size(), 2u);
+    EXPECT_EQ(chooser[0].hWnd, hMain);   // owned by the main window
+    EXPECT_EQ(chooser[1].bytes, image);  // offers the last choice
+
+    recorder::ClearCalls();
+    EXPECT_FALSE(InstallCommand(hDlg, 2 /* IDCANCEL */, 0));
+    EXPECT_EQ(recorder::Transcript(), "");
+    ExpectState(0, 1, 1);
+}
+
+// One chunk, one progress step, one parser turn per 1024 bytes; the line
+// gets the file unchanged.
+TEST_F(Install, ChunksOfTheImage)
+{
+    const struct { size_t size; size_t chunks; } sizes[] = {
+        { 0, 0 }, { 1, 1 }, { 1023, 1 }, { 1024, 1 }, { 1025, 2 }, { 300 * 1024, 300 },
+    };
+    for (const auto& s : sizes) {
+        SCOPED_TRACE(s.size);
+        std::string bytes(s.size, '\0');
+        for (size_t i = 0; i < s.size; ++i)
+            bytes[i] = (char)(i * 7 + (i >> 10));
+        recorder::Reset();
+        recorder::gFileField = Write("sized.bin", bytes);
+
+        EXPECT_EQ(SendFileInstall(hDlg, gszMyFileName), 1);
+        const auto writes = recorder::CallsNamed("WriteCommBlock");
+        EXPECT_EQ(writes.size(), s.chunks);
+        EXPECT_EQ(recorder::CallsNamed("ProgressStep").size(), s.chunks);
+        std::string line;
+        for (const auto& w : writes) {
+            EXPECT_LE(w.bytes.size(), 1024u);
+            line += w.bytes;
+        }
+        EXPECT_TRUE(line == bytes);
+    }
+}
+
+// Opening the image: a long path works; a missing file says so (owned by
+// the main window) without touching the buttons; a cancelled chooser for an
+// empty field sends "r" whatever the model and ends the dialog.
+TEST_F(Install, OpeningTheImage)
+{
+    const std::string longPath = Write(std::string(120, 'd') + "/image.bin", "IMG");
+    ASSERT_GT(longPath.size(), 99u);
+    recorder::gFileField = longPath;
+    EXPECT_EQ(SendFileInstall(hDlg, gszMyFileName), 1);
+    EXPECT_EQ(recorder::Transcript(), kSendImage);
+
+    recorder::ClearCalls();
+    recorder::gFileField = (dir / "missing.bin").string();
+    EXPECT_EQ(SendFileInstall(hDlg, gszMyFileName), 0);
+    EXPECT_EQ(recorder::Transcript(), "m:Creat File Fail/Error");
+    EXPECT_EQ(recorder::CallsNamed("Message")[0].hWnd, hMain);
+
+    recorder::ClearCalls();
+    recorder::gFileField.clear();
+    nModel = 2;
+    EXPECT_EQ(SendFileInstall(hDlg, gszMyFileName), 0);
+    EXPECT_EQ(recorder::Transcript(), "choose w:r\\r end");
+}
+
+// Shift+F3: the chosen file in one write; nothing without a choice or a file.
+TEST_F(Install, SendFileWritesTheWholeFile)
+{
+    const std::string bytes(5000, 'z');
+    recorder::gChooserAnswer = Write("whole.bin", bytes);
+    EXPECT_EQ(SendFile(hMain), 1);
+    const auto writes = recorder::CallsNamed("WriteCommBlock");
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_TRUE(writes[0].bytes == bytes);
+
+    recorder::Reset();
+    EXPECT_EQ(SendFile(hMain), 0);
+    recorder::gChooserAnswer = (dir / "missing.bin").string();
+    EXPECT_EQ(SendFile(hMain), 0);
+    EXPECT_EQ(recorder::Transcript(), "choose choose");
+}
+
+} // namespace
