@@ -271,9 +271,13 @@ std::string Simulator::handle(const std::string& request)
         return "ok";
     }
     if (verb == "reset" && words.size() == 1) {
+        // As at start: nothing left to send, the line raw 19200 8N1.
+        for (uint64_t id : out_.clear())
+            module_.reply_dropped(id, now_ms());
         module_.power_off();
         module_.clear();
-        return "ok";
+        std::string error;
+        return pty_.reset_line(error) ? "ok" : "error " + error;
     }
     if (verb == "set")
         return handle_set(words);

@@ -65,6 +65,25 @@ Line line_from_termios(const struct termios& t)
     return line;
 }
 
+bool Pty::reset_line(std::string& error)
+{
+    struct termios t;
+    if (tcgetattr(slave_, &t) != 0) {
+        error = errno_text("tcgetattr");
+        return false;
+    }
+    cfmakeraw(&t);
+    cfsetispeed(&t, B19200);
+    cfsetospeed(&t, B19200);
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+    t.c_cflag |= CS8 | CREAD | CLOCAL;
+    if (tcsetattr(slave_, TCSANOW, &t) != 0) {
+        error = errno_text("tcsetattr");
+        return false;
+    }
+    return true;
+}
+
 bool Pty::open(const std::string& link, std::string& error)
 {
     close();
@@ -88,19 +107,7 @@ bool Pty::open(const std::string& link, std::string& error)
         return false;
     }
 
-    struct termios t;
-    if (tcgetattr(slave_, &t) != 0) {
-        error = errno_text("tcgetattr");
-        close();
-        return false;
-    }
-    cfmakeraw(&t);
-    cfsetispeed(&t, B19200);
-    cfsetospeed(&t, B19200);
-    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
-    t.c_cflag |= CS8 | CREAD | CLOCAL;
-    if (tcsetattr(slave_, TCSANOW, &t) != 0) {
-        error = errno_text("tcsetattr");
+    if (!reset_line(error)) {
         close();
         return false;
     }

@@ -22,6 +22,8 @@ public:
     // at the slave (replacing whatever was at that path).  The master is
     // non-blocking.
     bool open(const std::string& link, std::string& error);
+    // Puts the line back to raw 19200 8N1, as a fresh pty has it.
+    bool reset_line(std::string& error);
     // Closes both ends; whoever has the slave open sees a hang-up.
     void close();
     // Removes the symlink when it still points at this pty's slave.

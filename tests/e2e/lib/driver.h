@@ -1,0 +1,93 @@
+// The end-to-end driver's library: plays the user of a running orvane.exe in
+// the same Wine desktop.  It finds windows by class and title, types and
+// clicks with SendInput, reads what a user reads (window and control texts,
+// combo-box lists, check states, message boxes, the open menu from its
+// pixels) and talks to the module simulator.  Scenarios live in
+// ../scenarios, one file per subject, and register themselves in a suite.
+#pragma once
+
+#include <windows.h>
+
+#include "tests/support/json.h"
+#include "tests/support/simclient.h"
+
+#include <cstddef>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+inline const char kAppTitle[] = "orvane 2.1 for MRQ-41/41c/520W/520W Lite/710F";
+
+// Limits on waiting for the program.  The 32-bit program runs emulated on
+// some machines, so they are generous; they only bound a wait.
+const DWORD kStartWait = 300000;
+const DWORD kWindowWait = 60000;
+
+extern std::string gArtefacts;   // where screenshots go (a Windows path)
+extern HWND gMain;               // the program's main window
+extern HANDLE gProcess;
+
+// ---- windows.cpp: the program's windows -------------------------------------
+std::string ClassOf(HWND hWnd);
+std::string TextOf(HWND hWnd);
+inline std::string TextOf(HWND hDlg, int id) { return TextOf(GetDlgItem(hDlg, id)); }
+std::vector<HWND> OtherWindows();   // visible top-level windows but the main one
+std::vector<HWND> Children(HWND hParent);
+HWND ChildOf(HWND hParent, const char* cls, const std::string& text);
+HWND OpenMenu();                    // the program's open popup menu, or NULL
+HWND WaitFor(const std::function<HWND()>& find, DWORD dwLimit = kWindowWait);
+bool WaitUntil(const std::function<bool()>& done, DWORD dwLimit = kWindowWait);
+HWND WaitDialog(const std::string& caption, DWORD dwLimit = kWindowWait);
+bool WaitGone(HWND hWnd, DWORD dwLimit = kWindowWait);
+void Settle();
+HWND Attach(DWORD dwLimit = kStartWait);   // finds the main window: gMain
+
+// ---- input.cpp --------------------------------------------------------------
+void Chord(HWND hTarget, std::initializer_list<WORD> keys);   // {VK_SHIFT, VK_F1}
+inline bool KeyCloses(HWND hWnd, WORD vk) { Chord(hWnd, { vk }); return WaitGone(hWnd); }
+void Type(HWND hTarget, const std::string& text);             // into the focus
+void Click(HWND hCtrl);
+bool ClickCloseBox(HWND hWnd);
+bool ClickFirstMenu(HWND hWnd);
+
+// ---- read.cpp ---------------------------------------------------------------
+struct Combo { std::vector<std::string> items; std::string selected; bool enabled = false; };  // selected: "" for none
+Combo ReadCombo(HWND hDlg, int id);
+std::string Join(const std::vector<std::string>& v);
+inline bool Checked(HWND hDlg, int id) { return SendDlgItemMessageA(hDlg, id, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+inline bool Enabled(HWND hDlg, int id) { return IsWindowEnabled(GetDlgItem(hDlg, id)) != FALSE; }
+bool ReadOpenMenu(std::vector<bool>* pLines);   // per line: true normal, false grey
+// Opens the Action menu (a screenshot of it when named), reads its text
+// lines and closes it: "normal grey grey normal", or what went wrong.
+std::string ActionMenu(const char* snap = nullptr);
+struct Progress { int pos = 0, low = 0, high = 0; };
+Progress ReadProgress(HWND hBar);
+
+// ---- boxes.cpp: message boxes -----------------------------------------------
+HWND WaitBox(const std::string& text, DWORD dwLimit = kWindowWait);
+bool Answer(HWND hBox, const std::string& button);
+
+// ---- results.cpp ------------------------------------------------------------
+void Problem(const char* fmt, ...);
+void Log(const char* fmt, ...);
+#define CHECK(cond, ...) ((cond) ? true : (Problem(__VA_ARGS__), false))
+#define REQUIRE(cond, ...) if (CHECK(cond, __VA_ARGS__)) {} else return   // ends the scenario
+void Snap(const char* name);   // a screenshot, taken by the runner
+
+// fStarts: the scenario meets the program starting rather than attaching to it.
+struct Scenario { const char* name; void (*run)(); bool fStarts = false; const char* suite = ""; };
+// A file of scenarios registers them as one suite, in the order they run:
+//   const Suite kShell("shell", { { "about", About }, ... });
+struct Suite { Suite(const char* name, std::initializer_list<Scenario> scenarios); };
+std::vector<Scenario>& Registry();
+bool Run(const Scenario& sc);   // false when it failed
+
+// ---- sim.cpp: the module simulator (transport and JSON in tests/support) ----
+bool Sim(const std::string& line);   // a problem unless "ok"
+Json SimReport();
+// The report once done(report) holds, or the last one when time is up.
+Json WaitReport(const std::function<bool(const Json&)>& done, DWORD dwLimit = kWindowWait);
+// The last command of this kind in a report ("cr", "flash", "p60", "reset",
+// "data"); null when there is none.
+Json LastCommand(const Json& report, const char* kind);

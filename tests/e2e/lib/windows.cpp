@@ -1,0 +1,120 @@
+// Finding the program's windows and waiting for them.
+#include "driver.h"
+
+HWND gMain = NULL;
+HANDLE gProcess = NULL;
+static DWORD gPid = 0;
+
+std::string ClassOf(HWND hWnd)
+{
+    char sz[256] = "";
+    GetClassNameA(hWnd, sz, sizeof(sz));
+    return sz;
+}
+
+std::string TextOf(HWND hWnd)
+{
+    DWORD_PTR len = 0;
+    if (!SendMessageTimeoutA(hWnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 10000, &len))
+        return "<no answer>";
+    std::string s(len + 1, '\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutA(hWnd, WM_GETTEXT, s.size(), (LPARAM)&s[0], SMTO_ABORTIFHUNG, 10000, &got);
+    s.resize(got);
+    return s;
+}
+
+static BOOL CALLBACK Collect(HWND hWnd, LPARAM lParam)
+{
+    ((std::vector<HWND>*)lParam)->push_back(hWnd);
+    return TRUE;
+}
+
+// Visible top-level windows of the program other than the main window.
+std::vector<HWND> OtherWindows()
+{
+    std::vector<HWND> all, found;
+    EnumWindows(Collect, (LPARAM)&all);
+    for (HWND hWnd : all) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hWnd, &pid);
+        if (pid == gPid && hWnd != gMain && IsWindowVisible(hWnd))
+            found.push_back(hWnd);
+    }
+    return found;
+}
+
+std::vector<HWND> Children(HWND hParent)
+{
+    std::vector<HWND> all;
+    EnumChildWindows(hParent, Collect, (LPARAM)&all);
+    return all;
+}
+
+HWND ChildOf(HWND hParent, const char* cls, const std::string& text)
+{
+    for (HWND hChild : Children(hParent))
+        if (ClassOf(hChild) == cls && TextOf(hChild) == text)
+            return hChild;
+    return NULL;
+}
+
+HWND OpenMenu()
+{
+    for (HWND hWnd : OtherWindows())
+        if (ClassOf(hWnd) == "#32768")
+            return hWnd;
+    return NULL;
+}
+
+HWND WaitFor(const std::function<HWND()>& find, DWORD dwLimit)
+{
+    for (DWORD waited = 0;; waited += 100) {
+        if (HWND hWnd = find())
+            return hWnd;
+        if (waited >= dwLimit)
+            return NULL;
+        Sleep(100);
+    }
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD dwLimit)
+{
+    return WaitFor([&]() { return done() ? (HWND)1 : NULL; }, dwLimit) != NULL;
+}
+
+// A visible dialog of the program with this caption.
+HWND WaitDialog(const std::string& caption, DWORD dwLimit)
+{
+    return WaitFor([&]() -> HWND {
+        for (HWND hWnd : OtherWindows())
+            if (ClassOf(hWnd) == "#32770" && TextOf(hWnd) == caption)
+                return hWnd;
+        return NULL;
+    }, dwLimit);
+}
+
+bool WaitGone(HWND hWnd, DWORD dwLimit)
+{
+    return WaitUntil([&]() { return !IsWindow(hWnd) || !IsWindowVisible(hWnd); }, dwLimit);
+}
+
+// Lets the program catch up with the input it was given: a pause, then
+// until its window thread waits for input again.
+void Settle()
+{
+    Sleep(1000);
+    if (gProcess)
+        WaitForInputIdle(gProcess, kWindowWait);
+    Sleep(1000);
+}
+
+HWND Attach(DWORD dwLimit)
+{
+    gMain = WaitFor([]() { return FindWindowA("TTYWndClass", NULL); }, dwLimit);
+    if (gMain) {
+        GetWindowThreadProcessId(gMain, &gPid);
+        gProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, gPid);
+    }
+    return gMain;
+}

@@ -1,0 +1,338 @@
+// The port link on a real window under Wine, against the module simulator on
+// COM1 (its control port in ORVANE_SIM_PORT): the line settings as the module
+// sees them, bursts received whole and in order, the terminal gate, writes,
+// and a Disconnect that never hangs.
+#include "orvane/installer/checkdata.h"
+#include "orvane/serial/serial.h"
+#include "orvane/terminal/screen.h"
+#include "orvane/terminal/ttywrite.h"
+#include "tests/support/json.h"
+#include "tests/support/simclient.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Every block the watcher hands on, in order.
+std::mutex gTapLock;
+std::string gTapped;
+
+void Tap(const BYTE* lpBlock, int nLength)
+{
+    std::lock_guard<std::mutex> hold(gTapLock);
+    gTapped.append(reinterpret_cast<const char*>(lpBlock), nLength);
+}
+
+size_t TappedSize()
+{
+    std::lock_guard<std::mutex> hold(gTapLock);
+    return gTapped.size();
+}
+
+// The simulator's flood: xorshift32 from the seed.
+std::string FloodBytes(size_t n, uint32_t x)
+{
+    std::string s(n, '\0');
+    for (char& c : s) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = (char)(x & 0xFF);
+    }
+    return s;
+}
+
+LRESULT CALLBACK LinkWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    switch (uMsg) {
+    case WM_PAINT:
+        PaintTTY(hWnd);
+        return 0;
+    case WM_SIZE:
+        SizeTTY(hWnd, HIWORD(lParam), LOWORD(lParam));
+        return 0;
+    }
+    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+}
+
+class SerialLink : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        const char* port = std::getenv("ORVANE_SIM_PORT");
+        ASSERT_TRUE(port && SimConnect(std::atoi(port))) << "no module simulator (ORVANE_SIM_PORT)";
+    }
+
+    void SetUp() override
+    {
+        static ATOM atom = [] {
+            WNDCLASSA wc{};
+            wc.lpfnWndProc = LinkWndProc;
+            wc.cbWndExtra = sizeof(LONG_PTR);
+            wc.hInstance = GetModuleHandleA(NULL);
+            wc.lpszClassName = "OrvaneLinkTest";
+            return RegisterClassA(&wc);
+        }();
+        ASSERT_NE(atom, 0);
+        hWnd = NewWindow();
+        ASSERT_EQ(CreateTTYInfo(hWnd), TRUE);
+        hTTYWnd = hWnd;
+        gCondition = 0;
+        gpfnReceivedBlock = Tap;
+        {
+            std::lock_guard<std::mutex> hold(gTapLock);
+            gTapped.clear();
+        }
+        ASSERT_EQ(SimRequest("reset"), "ok");
+    }
+
+    void TearDown() override
+    {
+        if (IsConnected(Record()))
+            CloseConnection(hWnd);
+        gpfnReceivedBlock = AppendReceived;
+        hTTYWnd = NULL;
+        DestroyTTYInfo(hWnd);
+        DestroyWindow(hWnd);
+    }
+
+    static HWND NewWindow()
+    {
+        HMENU hMenu = CreateMenu();
+        for (UINT id : { IDM_CONNECT, IDM_DISCONNECT, IDM_DOWNLOAD })
+            AppendMenuA(hMenu, MF_STRING, id, "item");
+        HWND h = CreateWindowExA(0, "OrvaneLinkTest", "link", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 700, 420,
+                                 NULL, hMenu, GetModuleHandleA(NULL), NULL);
+        return h;
+    }
+
+    NPTTYINFO Record() const { return GetTTYInfo(hWnd); }
+
+    bool Greyed(UINT id) const
+    {
+        return (GetMenuState(GetMenu(hWnd), id, MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED)) != 0;
+    }
+
+    // Handles this thread's messages until done() holds or the time is up.
+    template <class Done>
+    static bool PumpUntil(Done done, DWORD dwLimit = 20000)
+    {
+        const DWORD dwStart = GetTickCount();
+        while (!done()) {
+            if (GetTickCount() - dwStart > dwLimit)
+                return false;
+            MSG msg;
+            while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+                DispatchMessageA(&msg);
+            Sleep(2);
+        }
+        return true;
+    }
+
+    // The last command of a kind the module received, after it has arrived.
+    static Json LastCommand(const char* kind)
+    {
+        Json found;
+        PumpUntil([&] {
+            const Json r = Json::Parse(SimRequest("report"));
+            for (size_t i = 0; i < r["commands"].size(); ++i)
+                if (r["commands"][i]["kind"].str() == kind)
+                    found = r["commands"][i];
+            return !found.isNull();
+        });
+        return found;
+    }
+
+    std::string ScreenRow(int nRow) const
+    {
+        return std::string(reinterpret_cast<const char*>(Record()->abScreen) + nRow * SCREEN_COLUMNS,
+                           SCREEN_COLUMNS);
+    }
+
+    HWND hWnd = NULL;
+};
+
+// Rate, parity and stop bits as the module sees them.  A pseudo-terminal
+// always carries 8 data bits whatever was asked (its driver resets them), so
+// the data bits are checked in the DCB itself, natively.
+std::string LineOf(const Json& line)
+{
+    return std::to_string((long)line["baud"].num()) + " " + line["parity"].str().substr(0, 1) +
+           std::to_string((int)line["stop_bits"].num());
+}
+
+// The module sees the rate of the mode; the menu follows the port; a closed
+// port takes no write.
+TEST_F(SerialLink, OpenSwitchRatesAndClose)
+{
+    const struct { DWORD normal, down; const char* atNormal; const char* atDown; } rows[] = {
+        { 19200, 115200, "19200 n1", "115200 n1" },
+        { 115200, 57600, "115200 n1", "57600 n1" },
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.atNormal);
+        NPTTYINFO p = Record();
+        p->dwBaudRate = r.normal;
+        p->dwBaudRateDown = r.down;
+
+        ASSERT_TRUE(OpenConnection(hWnd, 1));
+        EXPECT_TRUE(IsConnected(p));
+        EXPECT_TRUE(Greyed(IDM_CONNECT));
+        EXPECT_FALSE(Greyed(IDM_DISCONNECT));
+        EXPECT_FALSE(Greyed(IDM_DOWNLOAD));
+        EXPECT_EQ(LineOf(Json::Parse(SimRequest("report"))["line"]), r.atNormal);
+        EXPECT_TRUE(SetupConnection(hWnd, 0));
+        EXPECT_EQ(LineOf(Json::Parse(SimRequest("report"))["line"]), r.atDown);
+        EXPECT_TRUE(SetupConnection(hWnd, 1));
+        EXPECT_EQ(LineOf(Json::Parse(SimRequest("report"))["line"]), r.atNormal);
+
+        EXPECT_TRUE(CloseConnection(hWnd));
+        EXPECT_FALSE(IsConnected(p));
+        EXPECT_EQ(WatcherId(p).load(), 0u);
+        EXPECT_EQ(p->hWatchThread, (HANDLE)NULL);
+        EXPECT_FALSE(Greyed(IDM_CONNECT));
+        EXPECT_TRUE(Greyed(IDM_DISCONNECT));
+        EXPECT_TRUE(Greyed(IDM_DOWNLOAD));
+        BYTE x = 'x';
+        EXPECT_FALSE(WriteCommBlock(hWnd, &x, 1));
+        EXPECT_FALSE(SetupConnection(hWnd, 1));
+    }
+}
+
+// Parity and stop bits reach the module.  A pseudo-terminal under Wine then
+// refuses every further change of the line (the kernel answers EINVAL once
+// parity has been set), so a failing SetupConnection is seen here too: it
+// returns FALSE and the port stays open and usable.  (Wine applies the rate
+// before it fails on the parity, so the rate may have changed.)
+TEST_F(SerialLink, ParityStopBitsAndARefusedChange)
+{
+    const struct { BYTE parity, stop; const char* seen; } rows[] = {
+        { EVENPARITY, TWOSTOPBITS, "19200 e2" }, { ODDPARITY, ONESTOPBIT, "19200 o1" },
+        { MARKPARITY, ONESTOPBIT, "19200 m1" }, { SPACEPARITY, TWOSTOPBITS, "19200 s2" },
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.seen);
+        NPTTYINFO p = Record();
+        p->bParity = r.parity;
+        p->bStopBits = r.stop;
+        ASSERT_TRUE(OpenConnection(hWnd, 1));
+        EXPECT_EQ(LineOf(Json::Parse(SimRequest("report"))["line"]), r.seen);
+
+        EXPECT_FALSE(SetupConnection(hWnd, 0));
+        EXPECT_TRUE(IsConnected(p));
+        BYTE b = 'q';
+        EXPECT_TRUE(WriteCommBlock(hWnd, &b, 1));
+        EXPECT_EQ(LastCommand("data")["text"].str(), "q");
+        ASSERT_EQ(SimRequest("clear"), "ok");
+        EXPECT_TRUE(CloseConnection(hWnd));
+    }
+    // The next test starts from a line without parity again.
+    Record()->bParity = NOPARITY;
+    Record()->bStopBits = ONESTOPBIT;
+}
+
+// Bursts larger than one read and larger than the driver's queue reach the
+// parser's append whole and in order, with the screen gate open too.
+TEST_F(SerialLink, BurstsArriveWhole)
+{
+    ASSERT_TRUE(OpenConnection(hWnd, 1));
+    const struct { size_t n; uint32_t seed; int phase; } bursts[] = { { 5000, 7, 0 }, { 100000, 11, 1 } };
+    for (const auto& b : bursts) {
+        SCOPED_TRACE(b.n);
+        {
+            std::lock_guard<std::mutex> hold(gTapLock);
+            gTapped.clear();
+        }
+        gCondition = b.phase;
+        ASSERT_EQ(SimRequest("flood " + std::to_string(b.n) + " " + std::to_string(b.seed)), "ok");
+        EXPECT_TRUE(PumpUntil([&] { return TappedSize() >= b.n; })) << TappedSize() << " bytes arrived";
+        std::lock_guard<std::mutex> hold(gTapLock);
+        EXPECT_EQ(gTapped.size(), b.n);
+        EXPECT_TRUE(gTapped == FloodBytes(b.n, b.seed)) << "the bytes differ from what was sent";
+    }
+}
+
+// Received text is shown only once the installer's phase is non-zero; it is
+// handed on either way.
+TEST_F(SerialLink, ScreenShowsTextOnceThePhaseIsNonZero)
+{
+    ASSERT_TRUE(OpenConnection(hWnd, 1));
+    ASSERT_EQ(SimRequest("send hello\\r\\n"), "ok");
+    ASSERT_TRUE(PumpUntil([] { return TappedSize() == 7; }));
+    EXPECT_EQ(ScreenRow(0).find("hello"), std::string::npos);
+
+    gCondition = 1;
+    ASSERT_EQ(SimRequest("send world"), "ok");
+    ASSERT_TRUE(PumpUntil([] { return TappedSize() == 12; }));
+    EXPECT_EQ(ScreenRow(0).substr(0, 5), "world");
+}
+
+// A typed character and a block go out as they are, at the line's rate.
+TEST_F(SerialLink, WritesReachTheModule)
+{
+    ASSERT_TRUE(OpenConnection(hWnd, 1));
+    EXPECT_TRUE(ProcessTTYCharacter(hWnd, 'k'));
+    Json typed = LastCommand("data");
+    EXPECT_EQ(typed["text"].str(), "k");
+    EXPECT_EQ(LineOf(typed["line"]), "19200 n1");
+
+    ASSERT_EQ(SimRequest("clear"), "ok");
+    std::vector<BYTE> block(512, 'X');
+    EXPECT_TRUE(WriteCommBlock(hWnd, block.data(), (DWORD)block.size()));
+    Json sent = LastCommand("data");
+    EXPECT_EQ(sent["count"].num(), 512);
+    EXPECT_EQ(sent["text"].str().substr(0, 8), "XXXXXXXX");
+}
+
+// Disconnect returns promptly when idle, and never hangs while the module
+// floods the line and the watcher waits for this thread to repaint.
+TEST_F(SerialLink, DisconnectNeverHangs)
+{
+    ASSERT_TRUE(OpenConnection(hWnd, 1));
+    PumpUntil([] { return false; }, 200);
+    DWORD dwStart = GetTickCount();
+    EXPECT_TRUE(CloseConnection(hWnd));
+    EXPECT_LT(GetTickCount() - dwStart, 1000u) << "an idle Disconnect took too long";
+
+    // A hang fails here rather than at the test's time limit.
+    static std::atomic<long> lRound{0};
+    HANDLE hWatchdog = CreateThread(NULL, 0, [](LPVOID) -> DWORD {
+        long lSeen = -1;
+        for (;;) {
+            Sleep(30000);
+            if (lRound == lSeen) {
+                std::fprintf(stderr, "Disconnect during a flood hung in round %ld\n", lRound.load());
+                std::fflush(stderr);
+                ExitProcess(3);
+            }
+            lSeen = lRound;
+        }
+    }, NULL, 0, NULL);
+
+    gCondition = 1;   // the watcher writes the screen and repaints
+    for (lRound = 1; lRound <= 50; ++lRound) {
+        {
+            std::lock_guard<std::mutex> hold(gTapLock);
+            gTapped.clear();
+        }
+        ASSERT_TRUE(OpenConnection(hWnd, 1)) << "round " << lRound.load();
+        ASSERT_EQ(SimRequest("flood 200000 " + std::to_string(lRound.load())), "ok");
+        PumpUntil([] { return TappedSize() > 0; }, 2000);
+        ASSERT_TRUE(CloseConnection(hWnd));
+        EXPECT_EQ(WatcherId(Record()).load(), 0u);
+    }
+    TerminateThread(hWatchdog, 0);
+    CloseHandle(hWatchdog);
+    SimRequest("reset");
+}
+
+} // namespace
