@@ -301,7 +301,7 @@ TEST(Modsim, EachModelAnswersInItsOwnWords)
         port.write_all("p 60\r");
         EXPECT_EQ(port.read(2s, "\n"), "prog 200\r\n");
         EXPECT_NE(sim.request("report").find("\"state\":\"image\""), std::string::npos);
-        ASSERT_EQ(sim.request("reset"), "ok");
+        ASSERT_EQ(sim.request("power off"), "ok");
     }
 }
 

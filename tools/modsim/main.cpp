@@ -26,6 +26,7 @@ namespace {
 
 constexpr double kBackoffMs = 100;   // after the master reports a hang-up or an error
 constexpr size_t kReadBytes = 4096;
+constexpr size_t kInboxBytes = 8192;   // read but not yet delivered at wire speed
 
 double now_ms()
 {
@@ -57,12 +58,13 @@ std::vector<std::string> split_words(const std::string& text)
 
 class Simulator {
 public:
-    explicit Simulator(const Options& options) : opt_(options), module_(options.module) {}
+    explicit Simulator(const Options& options) : opt_(options), start_opt_(options), module_(options.module) {}
     int run();
 
 private:
     bool start();
     void read_line();
+    void deliver(double now);
     void write_line(double now);
     void after_module(double now);
     void hang_up();
@@ -72,10 +74,12 @@ private:
     std::string handle_set(const std::vector<std::string>& words);
 
     Options opt_;
+    Options start_opt_;   // as given on the command line
     Module module_;
     Pty pty_;
     OutputQueue out_;
     Pacer pacer_;
+    std::string inbox_;   // read from the pty, waiting for its wire time
     ControlServer control_;
     int signal_fd_ = -1;
     Line line_;
@@ -130,8 +134,7 @@ int Simulator::run()
         // due; neither while backing off.
         short master_events = 0;
         if (!backoff_until_) {
-            const bool paced = opt_.pace && line_.baud > 0;
-            if (!paced || pacer_.allowance(now, line_.baud) > 0)
+            if (inbox_.size() + kReadBytes <= kInboxBytes)
                 master_events |= POLLIN;
             const std::optional<double> out_at = out_.ready_at();
             if (out_at && *out_at <= now)
@@ -161,6 +164,7 @@ int Simulator::run()
             backoff_until_ = now + kBackoffMs;
         if (master & POLLOUT)
             write_line(now);
+        deliver(now_ms());
         control_.serve(fds.data() + 2, [this](const std::string& request) { return handle(request); });
         after_module(now_ms());
     }
@@ -183,31 +187,41 @@ std::optional<double> Simulator::next_wakeup(double now)
     }
     if (const std::optional<double> out_at = out_.ready_at(); out_at && *out_at > now)
         earliest(*out_at);
-    if (opt_.pace && line_.baud > 0 && pacer_.allowance(now, line_.baud) == 0)
+    if (!inbox_.empty())
         earliest(pacer_.ready_at(now, line_.baud));
     return at;
 }
 
+// Takes what the pty holds into the inbox, 4 KiB at a time: a pty wakes a
+// blocked writer only once about that much has been read, so reading it in
+// the small bites of the wire speed would hold the writer back for over a
+// second at times.
 void Simulator::read_line()
 {
     // The settings are read again for every batch: the Windows program
     // changes them between the installation rate and its normal one.
     line_ = pty_.line();
-    const double now = now_ms();
-    size_t want = kReadBytes;
-    if (opt_.pace && line_.baud > 0) {
-        want = std::min(want, pacer_.allowance(now, line_.baud));
-        if (want == 0)
-            return;
-    }
     char buf[kReadBytes];
-    const ssize_t n = ::read(pty_.master(), buf, want);
-    if (n > 0) {
-        pacer_.consume(size_t(n));
-        module_.receive(std::string_view(buf, size_t(n)), now, line_);
-    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-        backoff_until_ = now + kBackoffMs;
-    }
+    const ssize_t n = ::read(pty_.master(), buf, sizeof(buf));
+    if (n > 0)
+        inbox_.append(buf, size_t(n));
+    else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+        backoff_until_ = now_ms() + kBackoffMs;
+    deliver(now_ms());
+}
+
+// Hands the module what the wire would have brought by now: baud / 10
+// bytes a second when paced, everything otherwise.
+void Simulator::deliver(double now)
+{
+    size_t n = inbox_.size();
+    if (n > 0 && opt_.pace && line_.baud > 0)
+        n = std::min(n, pacer_.allowance(now, line_.baud));
+    if (n == 0)
+        return;
+    pacer_.consume(n);
+    module_.receive(std::string_view(inbox_).substr(0, n), now, line_);
+    inbox_.erase(0, n);
 }
 
 void Simulator::write_line(double now)
@@ -243,6 +257,7 @@ void Simulator::hang_up()
     const double now = now_ms();
     for (uint64_t id : out_.clear())
         module_.reply_dropped(id, now);
+    inbox_.clear();
     ++module_.record().hangups;
     std::string error;
     if (!pty_.open(opt_.link, error)) {
@@ -271,10 +286,18 @@ std::string Simulator::handle(const std::string& request)
         return "ok";
     }
     if (verb == "reset" && words.size() == 1) {
-        // As at start: nothing left to send, the line raw 19200 8N1.
+        // As at start: the options of the command line, nothing left to
+        // send, the line raw 19200 8N1.
         for (uint64_t id : out_.clear())
             module_.reply_dropped(id, now_ms());
+        inbox_.clear();
+        opt_.pace = start_opt_.pace;
+        opt_.byte_delay_ms = start_opt_.byte_delay_ms;
+        opt_.module = start_opt_.module;
+        module_.set_behaviour(opt_.module);
         module_.power_off();
+        if (start_opt_.powered)
+            module_.power_on(now_ms());
         module_.clear();
         std::string error;
         return pty_.reset_line(error) ? "ok" : "error " + error;

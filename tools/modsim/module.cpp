@@ -125,7 +125,7 @@ void Module::count_power_on_cr(double ms)
             power_on_at_ = ms + *b_.power_on_delay_ms;
         return;
     }
-    if (++crs_while_off_ >= b_.power_on_crs)
+    if (++crs_while_off_ >= b_.power_on_crs && b_.power_on_crs > 0)
         power_on(ms);
 }
 

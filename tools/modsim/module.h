@@ -27,7 +27,7 @@ struct Behaviour {
     Model model = Model::k520W;
     unsigned install_rate = 115200;
     bool any_rate = false;
-    int power_on_crs = 3;
+    int power_on_crs = 3;   // 0: stays off until switched on
     std::optional<double> power_on_delay_ms;
     double idle_ms = 300;
     double start_timeout_ms = 3000;

@@ -136,9 +136,12 @@ std::string apply_option(Options& o, std::string_view name, std::string_view val
             return bad(name, value);
         b.install_rate = unsigned(n);
     } else if (name == "power-on-crs") {
-        if (!parse_uint(value, n) || n == 0 || n > 1000000)
-            return bad(name, value) + " (at least 1)";
-        b.power_on_crs = int(n);
+        if (value == "none")
+            b.power_on_crs = 0;   // only "power on" switches it on
+        else if (!parse_uint(value, n) || n == 0 || n > 1000000)
+            return bad(name, value) + " (1..1000000 or none)";
+        else
+            b.power_on_crs = int(n);
     } else if (name == "power-on-delay-ms") {
         if (value == "none")
             b.power_on_delay_ms.reset();
@@ -218,7 +221,7 @@ const char* usage_text()
            "  --any-rate                understand bytes at any rate\n"
            "  --no-pace                 read as fast as bytes come, not at wire speed\n"
            "  --powered                 start powered on\n"
-           "  --power-on-crs N          power on after N CRs while off (3)\n"
+           "  --power-on-crs N|none     power on after N CRs while off (3); none: never\n"
            "  --power-on-delay-ms MS    power on MS after the first CR instead\n"
            "  --idle-ms MS              image ends after MS without a byte (300)\n"
            "  --start-timeout-ms MS     empty image after MS without one (3000)\n"

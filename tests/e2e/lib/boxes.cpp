@@ -3,7 +3,7 @@
 #include "driver.h"
 
 // The message text of a message box: its static texts, joined.
-static std::string BoxText(HWND hBox)
+std::string BoxText(HWND hBox)
 {
     std::string text;
     for (HWND hChild : Children(hBox))
@@ -20,6 +20,16 @@ HWND WaitBox(const std::string& text, DWORD dwLimit)
     return WaitFor([&]() -> HWND {
         for (HWND hWnd : OtherWindows())
             if (ClassOf(hWnd) == "#32770" && BoxText(hWnd) == text)
+                return hWnd;
+        return NULL;
+    }, dwLimit);
+}
+
+HWND WaitAnyBox(const std::string& exceptCaption, DWORD dwLimit)
+{
+    return WaitFor([&]() -> HWND {
+        for (HWND hWnd : OtherWindows())
+            if (ClassOf(hWnd) == "#32770" && TextOf(hWnd) != exceptCaption && !BoxText(hWnd).empty())
                 return hWnd;
         return NULL;
     }, dwLimit);

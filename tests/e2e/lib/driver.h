@@ -66,7 +66,42 @@ Progress ReadProgress(HWND hBar);
 
 // ---- boxes.cpp: message boxes -----------------------------------------------
 HWND WaitBox(const std::string& text, DWORD dwLimit = kWindowWait);
+// Any box with a text, other than a dialog with this caption.
+HWND WaitAnyBox(const std::string& exceptCaption, DWORD dwLimit = kWindowWait);
+std::string BoxText(HWND hBox);   // its static texts, joined with "|"
 bool Answer(HWND hBox, const std::string& button);
+
+// ---- download.cpp: the Install dialog ----------------------------------------
+// A firmware image of deterministic bytes (or letters only) in the run's
+// work folder; its Windows path.  UnixPath gives the simulator's name for it.
+std::string MakeImage(const std::string& name, size_t size, unsigned seed = 1, bool fLetters = false);
+std::string UnixPath(const std::string& windowsPath);
+
+struct DownloadRun
+{
+    std::string model = "520W";   // the module the simulator plays
+    std::string image;            // typed into the file-name field; "" leaves it
+    std::string expect;           // what the module compares with; "" the image
+    std::string sim;              // further simulator settings ("fail-phase=2 ...")
+    const char* snaps = nullptr;  // screenshots of each step, named from this
+    DWORD dwLimit = kWindowWait;  // for the verdict
+};
+struct DownloadOutcome
+{
+    bool fOpened = false;         // the Install dialog came up
+    std::string box, caption;     // the box at the end ("" when none)
+    int progress = -1, progressMax = -1;   // the bar when the box showed
+    Json report;                  // the module's, after the dialog closed
+};
+HWND OpenInstall();   // Shift+F1: the Install dialog, or NULL
+// Up to the module switched on (and the early steps' screenshots) ...
+HWND BeginDownload(const DownloadRun& run);
+// ... then the first box read and answered, and the module's report.
+DownloadOutcome FinishDownload(HWND hDlg, const DownloadRun& run);
+DownloadOutcome Download(const DownloadRun& run);   // both
+// True when every command the module received in this report came at this
+// rate; the first one that did not, otherwise, in *pWhy.
+bool AllAtRate(const Json& report, long baud, std::string* pWhy);
 
 // ---- results.cpp ------------------------------------------------------------
 void Problem(const char* fmt, ...);
