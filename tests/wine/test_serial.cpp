@@ -293,6 +293,22 @@ TEST_F(SerialLink, WritesReachTheModule)
     EXPECT_EQ(sent["text"].str().substr(0, 8), "XXXXXXXX");
 }
 
+std::atomic<long> lRound{0};
+
+DWORD WINAPI Watchdog(LPVOID)
+{
+    long lSeen = -1;
+    for (;;) {
+        Sleep(30000);
+        if (lRound == lSeen) {
+            std::fprintf(stderr, "Disconnect during a flood hung in round %ld\n", lRound.load());
+            std::fflush(stderr);
+            ExitProcess(3);
+        }
+        lSeen = lRound;
+    }
+}
+
 // Disconnect returns promptly when idle, and never hangs while the module
 // floods the line and the watcher waits for this thread to repaint.
 TEST_F(SerialLink, DisconnectNeverHangs)
@@ -304,19 +320,7 @@ TEST_F(SerialLink, DisconnectNeverHangs)
     EXPECT_LT(GetTickCount() - dwStart, 1000u) << "an idle Disconnect took too long";
 
     // A hang fails here rather than at the test's time limit.
-    static std::atomic<long> lRound{0};
-    HANDLE hWatchdog = CreateThread(NULL, 0, [](LPVOID) -> DWORD {
-        long lSeen = -1;
-        for (;;) {
-            Sleep(30000);
-            if (lRound == lSeen) {
-                std::fprintf(stderr, "Disconnect during a flood hung in round %ld\n", lRound.load());
-                std::fflush(stderr);
-                ExitProcess(3);
-            }
-            lSeen = lRound;
-        }
-    }, NULL, 0, NULL);
+    HANDLE hWatchdog = CreateThread(NULL, 0, Watchdog, NULL, 0, NULL);
 
     gCondition = 1;   // the watcher writes the screen and repaints
     for (lRound = 1; lRound <= 50; ++lRound) {
