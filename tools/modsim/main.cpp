@@ -270,7 +270,7 @@ void Simulator::hang_up()
 
 void Simulator::write_report()
 {
-    if (!opt_.report_file.empty() && !write_file_atomically(opt_.report_file, report_json(module_, pty_.line()) + "\n"))
+    if (!opt_.report_file.empty() && !write_file_atomically(opt_.report_file, report_json(module_, pty_.line(), now_ms()) + "\n"))
         std::fprintf(stderr, "modsim: cannot write %s\n", opt_.report_file.c_str());
 }
 
@@ -280,7 +280,7 @@ std::string Simulator::handle(const std::string& request)
     const std::string verb = words.empty() ? "" : words[0];
 
     if (verb == "report" && words.size() == 1)
-        return report_json(module_, pty_.line());
+        return report_json(module_, pty_.line(), now_ms());
     if (verb == "clear" && words.size() == 1) {
         module_.clear();
         return "ok";

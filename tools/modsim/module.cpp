@@ -190,7 +190,9 @@ bool Module::answer(int phase, const std::string& body, const std::string& code,
         } else {
             text = sent_body + sent_code;
         }
-        answered_id_ = queue(text + "\r\n");
+        text += "\r\n";
+        // Twice in one write, as a monitor answering two queued commands.
+        answered_id_ = queue(b_.burst ? text + text : text);
         if (sent_code == "101" || sent_code == "302") {
             record_.verdict = sent_code;
             record_.verdict_ms = ms;

@@ -36,6 +36,7 @@ struct Behaviour {
     std::optional<int> fail_phase;         // 0..3
     std::optional<uint64_t> fail_offset;
     std::optional<int> silent_phase;       // 0..3
+    bool burst = false;                    // every reply twice in one write
     std::optional<uint64_t> hangup_offset;
     bool noise = false;
 };

@@ -39,7 +39,7 @@ bool parse_flag(std::string_view text, bool& out)
 
 bool is_flag(std::string_view name)
 {
-    return name == "noise" || name == "any-rate" || name == "powered" || name == "no-pace" || name == "pace";
+    return name == "noise" || name == "burst" || name == "any-rate" || name == "powered" || name == "no-pace" || name == "pace";
 }
 
 std::string bad(std::string_view name, std::string_view value)
@@ -120,6 +120,8 @@ std::string apply_option(Options& o, std::string_view name, std::string_view val
             return bad(name, value) + " (0 or 1)";
         if (name == "noise")
             b.noise = flag;
+        else if (name == "burst")
+            b.burst = flag;
         else if (name == "any-rate")
             b.any_rate = flag;
         else if (name == "powered")
@@ -231,6 +233,7 @@ const char* usage_text()
            "  --silent-phase 0..3       send nothing from that phase on\n"
            "  --byte-delay-ms MS        send replies one byte per write, MS apart\n"
            "  --noise                   noise line before every reply, noise around codes\n"
+           "  --burst                   every reply twice in one write\n"
            "  --hangup-offset N         hang up the line once N image bytes have come\n"
            "  --control PORT            control channel on 127.0.0.1:PORT (0: any free port)\n"
            "  --ready-file FILE         write the ready line there too\n"

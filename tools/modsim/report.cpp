@@ -84,12 +84,12 @@ std::string json_string(std::string_view bytes)
     return out + "\"";
 }
 
-std::string report_json(const Module& module, const Line& line)
+std::string report_json(const Module& module, const Line& line, double now_ms)
 {
     const Record& r = module.record();
     const Behaviour& b = module.behaviour();
 
-    std::string out = "{\"model\":\"" + std::string(model_name(b.model)) + "\",\"install_rate\":"
+    std::string out = "{\"now_ms\":" + number(now_ms) + ",\"model\":\"" + std::string(model_name(b.model)) + "\",\"install_rate\":"
         + std::to_string(b.install_rate) + ",\"state\":\"" + state_name(module.state()) + "\",\"line\":"
         + line_json(line) + ",\"powered_on_ms\":" + or_null(module.powered_on_ms());
 

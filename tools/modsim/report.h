@@ -16,7 +16,7 @@ namespace modsim {
 std::string json_string(std::string_view bytes);
 
 // `line` is the line settings in force now.
-std::string report_json(const Module& module, const Line& line);
+std::string report_json(const Module& module, const Line& line, double now_ms);
 
 } // namespace modsim
 

@@ -125,3 +125,37 @@ bool AllAtRate(const Json& report, long baud, std::string* pWhy)
     }
     return true;
 }
+
+void ExpectBox(const DownloadOutcome& out, const char* box, const char* caption)
+{
+    CHECK(out.box == box, "the download ended with \"%s\", want \"%s\"", out.box.c_str(), box);
+    CHECK(out.caption == caption, "the box is captioned \"%s\", want \"%s\"", out.caption.c_str(), caption);
+}
+
+void ExpectSuccess(const DownloadOutcome& out)
+{
+    ExpectBox(out, "Install Success!", kAppTitle);
+    const Json& image = out.report["image"];
+    CHECK(out.report["verdict"].str() == "101", "the module's verdict was \"%s\"", out.report["verdict"].str().c_str());
+    CHECK(image["equal"].truth() && image["sha256"].str() == image["expected_sha256"].str(),
+          "the module got %d bytes with SHA-256 %s, want %d bytes with %s", (int)image["bytes"].num(),
+          image["sha256"].str().c_str(), (int)image["expected_bytes"].num(), image["expected_sha256"].str().c_str());
+    std::string why;
+    CHECK(AllAtRate(out.report, (long)out.report["install_rate"].num(), &why), "the module got %s", why.c_str());
+}
+
+void ExpectFailure(const DownloadOutcome& out)
+{
+    ExpectBox(out, "Install Fail!", "Merrow Systems. Co. LTD.");
+}
+
+void CancelInstall(HWND hDlg)
+{
+    Click(ChildOf(hDlg, "Button", "Cancel"));
+    CHECK(WaitGone(hDlg), "Cancel did not close the Install dialog");
+    Settle();
+    CHECK(OtherWindows().empty(), "a window \"%s\" came after Cancel",
+          OtherWindows().empty() ? "" : TextOf(OtherWindows()[0]).c_str());
+    const double baud = SimReport()["line"]["baud"].num();
+    CHECK(baud == 19200, "the line is at %d after Cancel, want 19200", (int)baud);
+}

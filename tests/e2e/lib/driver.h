@@ -103,6 +103,16 @@ DownloadOutcome Download(const DownloadRun& run);   // both
 // rate; the first one that did not, otherwise, in *pWhy.
 bool AllAtRate(const Json& report, long baud, std::string* pWhy);
 
+// Checks of a finished download.  Success: the box with the program's title,
+// the module's 101, the image byte-exact at the module, every command at
+// the module's installation rate.  Failure: the box with the maker's caption.
+void ExpectBox(const DownloadOutcome& out, const char* box, const char* caption);
+void ExpectSuccess(const DownloadOutcome& out);
+void ExpectFailure(const DownloadOutcome& out);
+// Cancel pressed in the Install dialog: it closes with no box, and the line
+// is back at the normal rate.
+void CancelInstall(HWND hDlg);
+
 // ---- results.cpp ------------------------------------------------------------
 void Problem(const char* fmt, ...);
 void Log(const char* fmt, ...);

@@ -1,0 +1,91 @@
+// Whole downloads: each model to its success, a second one from the
+// remembered name, one after Disconnect and Connect, and one at 57600 after
+// the Settings dialog.
+#include "../lib/driver.h"
+
+namespace {
+
+// One model: besides success, one progress step per chunk of the model's
+// range, "flash" for all but the MRQ-710F, and "r" at the end for the
+// MRQ-520W alone.
+void DownloadModel(const char* model, int progressMax, const char* snaps = nullptr)
+{
+    DownloadRun run;
+    run.model = model;
+    run.image = MakeImage(std::string("image-") + model + ".bin", snaps ? 64 * 1024 : 20 * 1024 + 5, 3);
+    if (snaps) {
+        run.snaps = snaps;
+        run.sim = "byte-delay-ms=25";   // steps that last long enough to be seen
+    }
+    DownloadOutcome out = Download(run);
+    ExpectSuccess(out);
+    const int chunks = ((int)out.report["image"]["expected_bytes"].num() + 1023) / 1024;
+    CHECK(out.progress == chunks && out.progressMax == progressMax, "the bar stood at %d of %d, want %d of %d",
+          out.progress, out.progressMax, chunks, progressMax);
+    const bool f710 = std::string(model) == "710F", f520 = std::string(model) == "520W";
+    CHECK(LastCommand(out.report, "flash").isNull() == f710, "\"flash\" %s sent to the %s",
+          f710 ? "was" : "was not", model);
+    CHECK(LastCommand(out.report, "reset").isNull() != f520, "\"r\" %s sent at the end for the %s",
+          f520 ? "was not" : "was", model);
+}
+
+void Download520W() { DownloadModel("520W", 256, "download"); }
+void Download41() { DownloadModel("41", 56); }
+void Download710F() { DownloadModel("710F", 256); }
+
+// The next download starts over with the name the dialog remembers.
+void SecondFromRememberedName()
+{
+    DownloadRun run;
+    run.expect = MakeImage("image-710F.bin", 20 * 1024 + 5, 3);   // what download-710f sent
+    run.model = "41";
+    ExpectSuccess(Download(run));
+}
+
+// Disconnect and Connect between downloads: the next one still works.
+void AfterReconnect()
+{
+    Chord(gMain, { VK_SHIFT, VK_NEXT });
+    Settle();
+    Chord(gMain, { VK_SHIFT, VK_PRIOR });
+    Settle();
+    REQUIRE(OtherWindows().empty(), "Connect showed \"%s\"", TextOf(OtherWindows()[0]).c_str());
+    DownloadRun run;
+    run.image = MakeImage("image-reconnect.bin", 5000, 4);
+    ExpectSuccess(Download(run));
+}
+
+// The installation rate set to 57600 in Settings: the download runs at it.
+void At57600()
+{
+    auto setRate = [](int idButton) {
+        Chord(gMain, { VK_MENU, 'S' });
+        HWND hDlg = WaitDialog("Serial Port Setting");
+        if (!CHECK(hDlg != NULL, "no Settings dialog"))
+            return;
+        Click(GetDlgItem(hDlg, idButton));
+        Click(GetDlgItem(hDlg, IDOK));
+        CHECK(WaitGone(hDlg), "Ok did not close Settings");
+        Settle();
+    };
+    setRate(558);   // 57600
+    DownloadRun run;
+    run.image = MakeImage("image-57600.bin", 5000, 5);
+    run.sim = "install-rate=57600";
+    DownloadOutcome out = Download(run);
+    ExpectSuccess(out);
+    CHECK(out.report["install_rate"].num() == 57600 && LastCommand(out.report, "p60")["line"]["baud"].num() == 57600,
+          "\"p 60\" went out at %d", (int)LastCommand(out.report, "p60")["line"]["baud"].num());
+    setRate(559);   // back to 115200
+}
+
+} // namespace
+
+const Suite kDownloads("downloads", {
+    { "download-520w", Download520W },
+    { "download-41", Download41 },
+    { "download-710f", Download710F },
+    { "second-from-remembered-name", SecondFromRememberedName },
+    { "after-reconnect", AfterReconnect },
+    { "at-57600", At57600 },
+});
