@@ -25,11 +25,11 @@ HWND WaitBox(const std::string& text, DWORD dwLimit)
     }, dwLimit);
 }
 
-HWND WaitAnyBox(const std::string& exceptCaption, DWORD dwLimit)
+HWND WaitAnyBox(HWND hExcept, DWORD dwLimit)
 {
     return WaitFor([&]() -> HWND {
         for (HWND hWnd : OtherWindows())
-            if (ClassOf(hWnd) == "#32770" && TextOf(hWnd) != exceptCaption && !BoxText(hWnd).empty())
+            if (hWnd != hExcept && ClassOf(hWnd) == "#32770" && !BoxText(hWnd).empty())
                 return hWnd;
         return NULL;
     }, dwLimit);

@@ -93,7 +93,7 @@ DownloadOutcome FinishDownload(HWND hDlg, const DownloadRun& run)
     out.fOpened = hDlg != NULL;
     if (!hDlg)
         return out;
-    if (HWND hBox = WaitAnyBox("Install", run.dwLimit)) {
+    if (HWND hBox = WaitAnyBox(hDlg, run.dwLimit)) {
         out.box = BoxText(hBox);
         out.caption = TextOf(hBox);
         Progress bar = ReadProgress(GetDlgItem(hDlg, IDC_PROGRESS));

@@ -66,8 +66,8 @@ Progress ReadProgress(HWND hBar);
 
 // ---- boxes.cpp: message boxes -----------------------------------------------
 HWND WaitBox(const std::string& text, DWORD dwLimit = kWindowWait);
-// Any box with a text, other than a dialog with this caption.
-HWND WaitAnyBox(const std::string& exceptCaption, DWORD dwLimit = kWindowWait);
+// Any box with a text, other than the dialog given.
+HWND WaitAnyBox(HWND hExcept, DWORD dwLimit = kWindowWait);
 std::string BoxText(HWND hBox);   // its static texts, joined with "|"
 bool Answer(HWND hBox, const std::string& button);
 
