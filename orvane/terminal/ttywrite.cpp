@@ -43,12 +43,33 @@ void LineFeed(HWND hWnd, NPTTYINFO npTTYInfo)
     MoveCursorLocked(npTTYInfo);
 }
 
+// Cells stored one after another on a row are marked for repainting
+// together: one rectangle per run rather than one per byte, since each mark
+// can be a round trip to the window system.
+struct DIRTYRUN
+{
+    int nRow = -1, nFirst = 0, nLast = 0;
+};
+
+void MarkRun(HWND hWnd, NPTTYINFO npTTYInfo, DIRTYRUN& run)
+{
+    if (run.nRow < 0)
+        return;
+    RECT rc = TTYCellRect(npTTYInfo, run.nRow, run.nFirst);
+    rc.right = TTYCellRect(npTTYInfo, run.nRow, run.nLast).right;
+    InvalidateRect(hWnd, &rc, FALSE);
+    run.nRow = -1;
+}
+
 void WriteBlockLocked(HWND hWnd, NPTTYINFO npTTYInfo, const BYTE* lpBlock, int nLength)
 {
     static const BYTE abNewLine[] = {kReturn, kLineFeed};
+    DIRTYRUN run;
 
     for (int i = 0; i < nLength; ++i) {
         const BYTE b = lpBlock[i];
+        if (b == kBell || b == kBackspace || b == kLineFeed || b == kReturn)
+            MarkRun(hWnd, npTTYInfo, run);
         switch (b) {
         case kBell:
             MessageBeep(0);
@@ -70,17 +91,24 @@ void WriteBlockLocked(HWND hWnd, NPTTYINFO npTTYInfo, const BYTE* lpBlock, int n
         default: {
             const int nRow = npTTYInfo->nRow, nColumn = npTTYInfo->nColumn;
             npTTYInfo->abScreen[nRow * SCREEN_COLUMNS + nColumn] = b;
-            const RECT rc = TTYCellRect(npTTYInfo, nRow, nColumn);
-            InvalidateRect(hWnd, &rc, FALSE);
+            if (run.nRow == nRow && run.nLast + 1 == nColumn) {
+                run.nLast = nColumn;
+            } else {
+                MarkRun(hWnd, npTTYInfo, run);
+                run = DIRTYRUN{nRow, nColumn, nColumn};
+            }
             // The caret stays put; it catches up at the next paint, BS, CR or LF.
-            if (nColumn < kLastColumn)
+            if (nColumn < kLastColumn) {
                 npTTYInfo->nColumn = nColumn + 1;
-            else if (npTTYInfo->fAutoWrap)
+            } else if (npTTYInfo->fAutoWrap) {
+                MarkRun(hWnd, npTTYInfo, run);
                 WriteBlockLocked(hWnd, npTTYInfo, abNewLine, 2);   // stores nothing: no deeper
+            }
             break;
         }
         }
     }
+    MarkRun(hWnd, npTTYInfo, run);
 }
 
 } // namespace

@@ -112,7 +112,9 @@ TEST_F(TerminalTest, EveryOtherByteTakesOneCellZeroIncluded)
     EXPECT_TRUE(recorder::CallsNamed("MessageBeep").empty());
 }
 
-TEST_F(TerminalTest, AStoreInvalidatesOnlyItsCellAndLeavesTheCaret)
+// A run of stores on a row marks exactly its cells, in one rectangle; a
+// control byte ends the run.
+TEST_F(TerminalTest, AStoreRunInvalidatesItsCellsAndLeavesTheCaret)
 {
     Connect();
     tty.wCursorState = 1;
@@ -120,18 +122,19 @@ TEST_F(TerminalTest, AStoreInvalidatesOnlyItsCellAndLeavesTheCaret)
     tty.yOffset = 30;
     tty.nRow = 3;
     tty.nColumn = 10;
-    Write("Hi");
+    Write("Hi\x07!");
 
     const auto rects = recorder::CallsNamed("InvalidateRect");
     ASSERT_EQ(rects.size(), 2u);
+    const struct { int column, cells; } want[] = { { 10, 2 }, { 12, 1 } };
     for (int i = 0; i < 2; ++i) {
         const auto& c = rects[i];
         EXPECT_EQ(c.hWnd, hWnd);
         EXPECT_EQ(c.a, FALSE) << "never erased";
         ASSERT_TRUE(c.hasRect);
-        EXPECT_EQ(c.rect.left, (10 + i) * kXChar - 5);
+        EXPECT_EQ(c.rect.left, want[i].column * kXChar - 5);
         EXPECT_EQ(c.rect.top, 3 * kYChar - 30);
-        EXPECT_EQ(c.rect.right - c.rect.left, kXChar);
+        EXPECT_EQ(c.rect.right - c.rect.left, want[i].cells * kXChar);
         EXPECT_EQ(c.rect.bottom - c.rect.top, kYChar);
     }
     EXPECT_TRUE(recorder::CallsNamed("SetCaretPos").empty()) << "the caret catches up later";

@@ -94,6 +94,7 @@ DownloadOutcome FinishDownload(HWND hDlg, const DownloadRun& run)
     if (!hDlg)
         return out;
     if (HWND hBox = WaitAnyBox(hDlg, run.dwLimit)) {
+        out.boxMs = SimReport()["now_ms"].num();
         out.box = BoxText(hBox);
         out.caption = TextOf(hBox);
         Progress bar = ReadProgress(GetDlgItem(hDlg, IDC_PROGRESS));

@@ -91,6 +91,7 @@ struct DownloadOutcome
     bool fOpened = false;         // the Install dialog came up
     std::string box, caption;     // the box at the end ("" when none)
     int progress = -1, progressMax = -1;   // the bar when the box showed
+    double boxMs = -1;            // the simulator's clock when the box was seen
     Json report;                  // the module's, after the dialog closed
 };
 HWND OpenInstall();   // Shift+F1: the Install dialog, or NULL
