@@ -52,10 +52,7 @@ BOOL PaintTTY(HWND hWnd)
     // stores invalidates the cell afterwards, so a byte missed here is drawn
     // by the next paint.
     std::array<BYTE, sizeof npTTYInfo->abScreen> abCopy;
-    {
-        std::lock_guard<std::mutex> hold(gScreenLock);
-        std::memcpy(abCopy.data(), npTTYInfo->abScreen, abCopy.size());
-    }
+    CopyTTYScreen(npTTYInfo, abCopy.data());
 
     HGDIOBJ hOldFont = SelectObject(hDC, npTTYInfo->hTTYFont);
     SetTextColor(hDC, npTTYInfo->rgbFGColor);

@@ -128,6 +128,12 @@ BOOL WriteTTYBlock(HWND hWnd, const BYTE* lpBlock, int nLength)
     return TRUE;
 }
 
+void CopyTTYScreen(const TTYINFO* npTTYInfo, BYTE abCopy[SCREEN_ROWS * SCREEN_COLUMNS])
+{
+    std::lock_guard<std::mutex> hold(gScreenLock);
+    std::memcpy(abCopy, npTTYInfo->abScreen, sizeof(npTTYInfo->abScreen));
+}
+
 BOOL ProcessTTYCharacter(HWND hWnd, BYTE bOut)
 {
     NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);

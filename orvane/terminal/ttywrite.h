@@ -14,6 +14,8 @@
 extern std::mutex gScreenLock;
 
 BOOL WriteTTYBlock(HWND hWnd, const BYTE* lpBlock, int nLength);
+// The screen as painting draws it: a copy taken whole under the lock.
+void CopyTTYScreen(const TTYINFO* npTTYInfo, BYTE abCopy[SCREEN_ROWS * SCREEN_COLUMNS]);
 BOOL ProcessTTYCharacter(HWND hWnd, BYTE bOut);
 BOOL MoveTTYCursor(HWND hWnd);
 BOOL SetTTYFocus(HWND hWnd);

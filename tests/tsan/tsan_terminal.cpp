@@ -1,6 +1,6 @@
 // The watcher thread writes received blocks while the window thread echoes
-// typed characters, writes notices, moves the caret, scrolls and copies the
-// screen to paint it.  Built with -fsanitize=thread: any unprotected access is
+// typed characters, writes notices, moves the caret, scrolls and takes the
+// copy of the screen that painting draws from.  Built with -fsanitize=thread: any unprotected access is
 // a report and a non-zero exit; the Win32 stand-ins abort when a cell
 // rectangle or the caret leaves the grid.
 #include "orvane/orvane.h"
@@ -75,9 +75,9 @@ int main()
         ScrollTTYGeometry(&tty, nPaints % 2, kCommands[nPaints % 6], (WORD)(nPaints % 150), &nAmount);
         if (nPaints % 50 == 0)
             SizeTTYGeometry(&tty, 60 + nPaints % 400, 100 + nPaints % 700, &dy, &dx);
+        CopyTTYScreen(&tty, abCopy);   // what PaintTTY draws from
         {
             std::lock_guard<std::mutex> hold(gScreenLock);
-            std::memcpy(abCopy, tty.abScreen, sizeof abCopy);
             gridcheck::CheckCursor(tty);
         }
         MoveTTYCursor(hWnd);

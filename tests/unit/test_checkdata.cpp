@@ -135,9 +135,12 @@ TEST_F(CheckDataTest, OneLinePerCallTheRestWaits)
 
 TEST_F(CheckDataTest, ZeroByteHidesTheRestOfTheLine)
 {
-    Feed(std::string("xx\0000\r\n", 7));
+    // x, x, NUL, then a whole "000" CR LF: found if the NUL were skipped.
+    Feed(std::string("xx\0" "000\r\n", 8));
     ExpectState(0, 1, 1);
     EXPECT_EQ(nCnt, 0) << "the line is still consumed and cleared";
+    Feed(std::string("\0" "100\r\n", 6));
+    ExpectState(0, 1, 1);
 }
 
 TEST_F(CheckDataTest, RestoreLineReappliesNormalSettingsThenGoesThroughTheTable)

@@ -140,9 +140,12 @@ protected:
         WriteTTYBlock(hWnd, reinterpret_cast<const BYTE*>(text.data()), (int)text.size());
     }
 
-    Capture CaptureClient()
+    // The client area's pixels, after repainting all of it (or only what
+    // is marked for repainting).
+    Capture CaptureClient(bool fRepaintAll = true)
     {
-        InvalidateRect(hWnd, NULL, TRUE);
+        if (fRepaintAll)
+            InvalidateRect(hWnd, NULL, TRUE);
         UpdateWindow(hWnd);
         PumpMessages();
         RECT rc;
@@ -287,6 +290,39 @@ TEST_F(TerminalWindow, ScrollBarsFollowASmallWindow)
     EXPECT_EQ(tty->xScroll, 0);
     EXPECT_EQ(tty->yScroll, 0);
     EXPECT_EQ(GetWindowLongA(hWnd, GWL_STYLE) & (WS_VSCROLL | WS_HSCROLL), 0);
+}
+
+// Scrolling moves the pixels already painted and repaints only the strip
+// it uncovers: the result must equal a full repaint at the new offsets, line
+// by line and column by column, in both directions.
+TEST_F(TerminalWindow, ScrollingMovesThePaintedPixels)
+{
+    SetClientSize(SCREEN_COLUMNS * tty->xChar / 2, SCREEN_ROWS * tty->yChar / 2);
+    tty->fAutoWrap = FALSE;
+    for (int r = 0; r < SCREEN_ROWS; ++r) {
+        std::string row;
+        for (int c = 0; c < SCREEN_COLUMNS - 1; ++c)
+            row += (char)('A' + (r * 7 + c) % 26);
+        Write(row + (r < SCREEN_ROWS - 1 ? "\r\n" : ""));
+    }
+    CaptureClient();
+    const struct { UINT uMsg; WORD wCmd; } steps[] = {
+        { WM_VSCROLL, SB_LINEDOWN }, { WM_VSCROLL, SB_LINEDOWN }, { WM_HSCROLL, SB_LINERIGHT },
+        { WM_VSCROLL, SB_LINEUP }, { WM_HSCROLL, SB_PAGERIGHT }, { WM_HSCROLL, SB_LINELEFT },
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.uMsg == WM_VSCROLL ? "vertical" : "horizontal");
+        const int x = tty->xOffset, y = tty->yOffset;
+        SendMessageA(hWnd, step.uMsg, MAKEWPARAM(step.wCmd, 0), 0);
+        ASSERT_TRUE(tty->xOffset != x || tty->yOffset != y) << "the command did not scroll";
+        const Capture scrolled = CaptureClient(false);
+        const Capture whole = CaptureClient(true);
+        ASSERT_EQ(scrolled.adwPixels.size(), whole.adwPixels.size());
+        size_t nDiff = 0;
+        for (size_t i = 0; i < whole.adwPixels.size(); ++i)
+            nDiff += scrolled.adwPixels[i] != whole.adwPixels[i];
+        EXPECT_EQ(nDiff, 0u) << "pixels differ from a full repaint";
+    }
 }
 
 } // namespace

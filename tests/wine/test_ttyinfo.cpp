@@ -109,6 +109,8 @@ TEST_F(RecordWindow, CreateGivesTheDefaultsAtIndexZero)
 
 TEST_F(RecordWindow, CreateLeavesTheDisconnectedMenu)
 {
+    // From the connected state, so that every item has to change.
+    EnableMenuItem(hMenu, IDM_CONNECT, MF_GRAYED | MF_DISABLED);
     ASSERT_EQ(CreateTTYInfo(hWnd), TRUE);
     EXPECT_EQ(MenuState(IDM_CONNECT) & (MF_GRAYED | MF_DISABLED), 0u);
     EXPECT_EQ(MenuState(IDM_DISCONNECT) & (MF_GRAYED | MF_DISABLED), (UINT)(MF_GRAYED | MF_DISABLED));

@@ -165,6 +165,25 @@ void SettingsCancel()
     }
 }
 
+// Ok keeps a port and a rate at different places in their lists (COM3 is
+// third, 115200 second, so no mix-up of the two lists can pass); then back.
+void SettingsOkPortAndRate()
+{
+    auto choose = [](std::initializer_list<WORD> keys) {
+        HWND hDlg = OpenSettings();
+        if (!CHECK(hDlg != NULL, "no Settings dialog"))
+            return;
+        Settle();
+        for (WORD vk : keys)   // the port list has the focus; Tab to the rate
+            Chord(hDlg, { vk });
+        ClickToClose(hDlg, IDOK, "Ok");
+    };
+    choose({ VK_DOWN, VK_DOWN, VK_TAB, VK_DOWN });
+    ExpectSettingsShown("port COM3, baud 115200, data bits 8, parity None, stop bits 1, install 57600", VK_ESCAPE);
+    choose({ VK_UP, VK_UP, VK_TAB, VK_UP });
+    ExpectSettingsShown(kSaved57600, VK_ESCAPE);
+}
+
 // About: the exact first line; Esc and the close box leave it open, Enter
 // closes it.
 void About()
@@ -239,6 +258,7 @@ const Suite kShell("shell", {
     { "settings-defaults", SettingsDefaults },
     { "settings-ok-57600", SettingsOk57600 },
     { "settings-cancel", SettingsCancel },
+    { "settings-ok-port-and-rate", SettingsOkPortAndRate },
     { "about", About },
     { "close-cancel", CloseAnsweredCancel },
     { "close-ok", CloseAnsweredOk },
