@@ -191,6 +191,17 @@ bool Module::answer(int phase, const std::string& body, const std::string& code,
             text = sent_body + sent_code;
         }
         text += "\r\n";
+        if (b_.dirty) {
+            // A line of line noise (a NUL hides the rest of it from the
+            // program), and bytes above 0x7F before the code.
+            text = std::string("\x9b\xff junk\0 100 200\x80\r\n", 19) + "\x80\xfe\xff " + text;
+        }
+        if (b_.garble) {
+            // As a UART at another rate would take them: nothing readable,
+            // and no line feed either.
+            for (char& c : text)
+                c = char(uint8_t(c) ^ 0xA5);
+        }
         // Twice in one write, as a monitor answering two queued commands.
         answered_id_ = queue(b_.burst ? text + text : text);
         if (sent_code == "101" || sent_code == "302") {

@@ -37,6 +37,8 @@ struct Behaviour {
     std::optional<uint64_t> fail_offset;
     std::optional<int> silent_phase;       // 0..3
     bool burst = false;                    // every reply twice in one write
+    bool dirty = false;                    // NUL and bytes above 0x7F around replies
+    bool garble = false;                   // replies as if sent at another rate
     std::optional<uint64_t> hangup_offset;
     bool noise = false;
 };

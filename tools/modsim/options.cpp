@@ -39,7 +39,7 @@ bool parse_flag(std::string_view text, bool& out)
 
 bool is_flag(std::string_view name)
 {
-    return name == "noise" || name == "burst" || name == "any-rate" || name == "powered" || name == "no-pace" || name == "pace";
+    return name == "noise" || name == "burst" || name == "dirty" || name == "garble" || name == "any-rate" || name == "powered" || name == "no-pace" || name == "pace";
 }
 
 std::string bad(std::string_view name, std::string_view value)
@@ -122,6 +122,10 @@ std::string apply_option(Options& o, std::string_view name, std::string_view val
             b.noise = flag;
         else if (name == "burst")
             b.burst = flag;
+        else if (name == "dirty")
+            b.dirty = flag;
+        else if (name == "garble")
+            b.garble = flag;
         else if (name == "any-rate")
             b.any_rate = flag;
         else if (name == "powered")
@@ -234,6 +238,9 @@ const char* usage_text()
            "  --byte-delay-ms MS        send replies one byte per write, MS apart\n"
            "  --noise                   noise line before every reply, noise around codes\n"
            "  --burst                   every reply twice in one write\n"
+           "  --dirty                   a junk line with NUL and high bytes before every reply,\n"
+           "                            bytes above 0x7F before its code\n"
+           "  --garble                  replies unreadable, as if sent at another rate\n"
            "  --hangup-offset N         hang up the line once N image bytes have come\n"
            "  --control PORT            control channel on 127.0.0.1:PORT (0: any free port)\n"
            "  --ready-file FILE         write the ready line there too\n"

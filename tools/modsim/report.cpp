@@ -1,10 +1,12 @@
 #include "tools/modsim/report.h"
 
-#include "tools/modsim/sha256.h"
+#include "orvane/cli/sha256.h"
 
 #include <cstdio>
 
 namespace modsim {
+
+using orvane::sha256_hex;
 
 namespace {
 
