@@ -7,6 +7,7 @@
 #include "orvane/serial/serial.h"
 #include "orvane/terminal/screen.h"
 #include "tests/support/simclient.h"
+#include "tests/support/ttywindow.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,19 +32,6 @@ void Check(const BYTE* lpBlock, int nLength)
     gReceived += nLength;
 }
 
-LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
-{
-    if (uMsg == WM_PAINT) {
-        PaintTTY(hWnd);
-        return 0;
-    }
-    if (uMsg == WM_SIZE) {
-        SizeTTY(hWnd, HIWORD(lParam), LOWORD(lParam));
-        return 0;
-    }
-    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -54,14 +42,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_receive: no simulator (ORVANE_SIM_PORT)\n");
         return 2;
     }
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = WndProc;
-    wc.cbWndExtra = sizeof(LONG_PTR);
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = "OrvaneBench";
-    RegisterClassA(&wc);
-    HWND hWnd = CreateWindowExA(0, "OrvaneBench", "bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 700, 420,
-                                NULL, CreateMenu(), GetModuleHandleA(NULL), NULL);
+    HWND hWnd = CreateTestTTYWindow(WS_OVERLAPPEDWINDOW | WS_VISIBLE, 700, 420);
     if (CreateTTYInfo(hWnd) != TRUE || !OpenConnection(hWnd, 1)) {
         std::fprintf(stderr, "bench_receive: cannot open COM1\n");
         return 2;

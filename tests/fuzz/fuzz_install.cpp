@@ -50,18 +50,6 @@ void Check(bool fOk, const char* lpszWhat)
     }
 }
 
-bool Belongs(int nPhase, int nStep)
-{
-    switch (nPhase) {
-    case 0: return nStep == 1;
-    case 1: return nStep == 2 || nStep == 3;
-    case 2: return nStep == 4 || nStep == 5;
-    case 3: return nStep >= 6 && nStep <= 8;
-    case 5: return nStep >= 1 && nStep <= 11;
-    }
-    return false;
-}
-
 void Feed(const char* lpszText)
 {
     const std::string text = lpszText;
@@ -115,7 +103,7 @@ void Inspect()
 
     const INSTALLSTATE s = GetInstallState();
     Check(s.nStep >= 0 && s.nStep <= 11, "step out of range");
-    Check(Belongs(s.nPhase, s.nStep), "phase and step do not belong together");
+    Check(recorder::PhaseAndStepBelong(s.nPhase, s.nStep), "phase and step do not belong together");
     recorder::ClearCalls();
     if (fEnded) {
         InstallDestroy(hDlg);

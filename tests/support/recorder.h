@@ -51,6 +51,20 @@ extern std::function<void(const Call&)> gOnWrite;
 // "en:id=0|1", "timer:0|1".  Repaints and InvalidateRect are left out.
 std::string Transcript();
 
+// The steps each phase of the download can show (phase 5 keeps whatever
+// step Cancel found it in).
+inline bool PhaseAndStepBelong(int nPhase, int nStep)
+{
+    switch (nPhase) {
+    case 0: return nStep == 1;
+    case 1: return nStep == 2 || nStep == 3;
+    case 2: return nStep == 4 || nStep == 5;
+    case 3: return nStep >= 6 && nStep <= 8;
+    case 5: return nStep >= 1 && nStep <= 11;
+    }
+    return false;
+}
+
 } // namespace recorder
 
 #endif

@@ -16,19 +16,6 @@
 
 namespace {
 
-// The steps each phase can show (phase 5 keeps whatever step Cancel found).
-bool Belongs(int phase, int step)
-{
-    switch (phase) {
-    case 0: return step == 1;
-    case 1: return step == 2 || step == 3;
-    case 2: return step == 4 || step == 5;
-    case 3: return step >= 6 && step <= 8;
-    case 5: return step >= 1 && step <= 11;
-    }
-    return false;
-}
-
 int Fail(const char* what, const INSTALLSTATE& s)
 {
     std::fprintf(stderr, "tsan_checkdata: %s (phase %d step %d model %d)\n", what, s.nPhase, s.nStep, s.nModel);
@@ -74,7 +61,7 @@ int main()
             fCancelled = true;
         }
         const INSTALLSTATE s = GetInstallState();
-        if (!Belongs(s.nPhase, s.nStep))
+        if (!recorder::PhaseAndStepBelong(s.nPhase, s.nStep))
             return Fail("phase and step do not belong together", s);
 
         // Without Cancel a run ends only on a verdict, and reports it.

@@ -8,6 +8,7 @@
 #include "orvane/terminal/ttywrite.h"
 #include "tests/support/json.h"
 #include "tests/support/simclient.h"
+#include "tests/support/ttywindow.h"
 
 #include <gtest/gtest.h>
 
@@ -50,19 +51,6 @@ std::string FloodBytes(size_t n, uint32_t x)
     return s;
 }
 
-LRESULT CALLBACK LinkWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
-{
-    switch (uMsg) {
-    case WM_PAINT:
-        PaintTTY(hWnd);
-        return 0;
-    case WM_SIZE:
-        SizeTTY(hWnd, HIWORD(lParam), LOWORD(lParam));
-        return 0;
-    }
-    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
-}
-
 class SerialLink : public ::testing::Test
 {
 protected:
@@ -74,16 +62,7 @@ protected:
 
     void SetUp() override
     {
-        static ATOM atom = [] {
-            WNDCLASSA wc{};
-            wc.lpfnWndProc = LinkWndProc;
-            wc.cbWndExtra = sizeof(LONG_PTR);
-            wc.hInstance = GetModuleHandleA(NULL);
-            wc.lpszClassName = "OrvaneLinkTest";
-            return RegisterClassA(&wc);
-        }();
-        ASSERT_NE(atom, 0);
-        hWnd = NewWindow();
+        hWnd = CreateTestTTYWindow(WS_OVERLAPPEDWINDOW | WS_VISIBLE, 700, 420);
         ASSERT_EQ(CreateTTYInfo(hWnd), TRUE);
         hTTYWnd = hWnd;
         gCondition = 0;
@@ -103,16 +82,6 @@ protected:
         hTTYWnd = NULL;
         DestroyTTYInfo(hWnd);
         DestroyWindow(hWnd);
-    }
-
-    static HWND NewWindow()
-    {
-        HMENU hMenu = CreateMenu();
-        for (UINT id : { IDM_CONNECT, IDM_DISCONNECT, IDM_DOWNLOAD })
-            AppendMenuA(hMenu, MF_STRING, id, "item");
-        HWND h = CreateWindowExA(0, "OrvaneLinkTest", "link", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 700, 420,
-                                 NULL, hMenu, GetModuleHandleA(NULL), NULL);
-        return h;
     }
 
     NPTTYINFO Record() const { return GetTTYInfo(hWnd); }

@@ -6,6 +6,7 @@
 #include "orvane/terminal/geometry.h"
 #include "orvane/terminal/screen.h"
 #include "orvane/terminal/ttywrite.h"
+#include "tests/support/ttywindow.h"
 
 #include <gtest/gtest.h>
 
@@ -16,25 +17,6 @@
 #include <vector>
 
 namespace {
-
-LRESULT CALLBACK TerminalWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
-{
-    switch (uMsg) {
-    case WM_PAINT:
-        PaintTTY(hWnd);
-        return 0;
-    case WM_SIZE:
-        SizeTTY(hWnd, HIWORD(lParam), LOWORD(lParam));
-        return 0;
-    case WM_VSCROLL:
-        ScrollTTYVert(hWnd, LOWORD(wParam), HIWORD(wParam));
-        return 0;
-    case WM_HSCROLL:
-        ScrollTTYHorz(hWnd, LOWORD(wParam), HIWORD(wParam));
-        return 0;
-    }
-    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
-}
 
 // The client area's pixels, 0x00RRGGBB, row after row from the top.
 struct Capture
@@ -95,19 +77,7 @@ class TerminalWindow : public ::testing::Test
 protected:
     void SetUp() override
     {
-        static ATOM atom = [] {
-            WNDCLASSA wc{};
-            wc.lpfnWndProc = TerminalWndProc;
-            wc.cbWndExtra = sizeof(LONG_PTR);
-            wc.hInstance = GetModuleHandleA(NULL);
-            wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
-            wc.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
-            wc.lpszClassName = "OrvaneTerminalTest";
-            return RegisterClassA(&wc);
-        }();
-        ASSERT_NE(atom, 0);
-        hWnd = CreateWindowExA(0, "OrvaneTerminalTest", "terminal", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, NULL,
-                               NULL, GetModuleHandleA(NULL), NULL);
+        hWnd = CreateTestTTYWindow(WS_OVERLAPPEDWINDOW, 300, 200);
         ASSERT_NE(hWnd, (HWND)NULL);
         ASSERT_EQ(CreateTTYInfo(hWnd), TRUE);
         tty = GetTTYInfo(hWnd);
@@ -130,7 +100,7 @@ protected:
     void SetClientSize(int nWidth, int nHeight)
     {
         RECT rc{0, 0, nWidth, nHeight};
-        AdjustWindowRect(&rc, WS_OVERLAPPEDWINDOW, FALSE);
+        AdjustWindowRect(&rc, WS_OVERLAPPEDWINDOW, GetMenu(hWnd) != NULL);
         SetWindowPos(hWnd, NULL, 0, 0, rc.right - rc.left, rc.bottom - rc.top, SWP_NOZORDER | SWP_NOMOVE);
         PumpMessages();
     }

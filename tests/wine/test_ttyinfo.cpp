@@ -2,6 +2,7 @@
 // window index 0, and teardown.
 #include "orvane/orvane.h"
 #include "orvane/installer/checkdata.h"
+#include "tests/support/ttywindow.h"
 
 #include <gtest/gtest.h>
 
@@ -9,32 +10,13 @@
 
 namespace {
 
-LRESULT CALLBACK PlainWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
-}
-
 class RecordWindow : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        static ATOM atom = [] {
-            WNDCLASSA wc{};
-            wc.lpfnWndProc = PlainWndProc;
-            wc.cbWndExtra = sizeof(LONG_PTR);
-            wc.hInstance = GetModuleHandleA(NULL);
-            wc.lpszClassName = "OrvaneRecordTest";
-            return RegisterClassA(&wc);
-        }();
-        ASSERT_NE(atom, 0);
-
-        hMenu = CreateMenu();
-        AppendMenuA(hMenu, MF_STRING, IDM_CONNECT, "&Connect");
-        AppendMenuA(hMenu, MF_STRING, IDM_DISCONNECT, "&Disconnect");
-        AppendMenuA(hMenu, MF_STRING, IDM_DOWNLOAD, "&Download");
-        hWnd = CreateWindowExA(0, "OrvaneRecordTest", "record", WS_OVERLAPPEDWINDOW, 100, 100, 500, 300,
-                               NULL, hMenu, GetModuleHandleA(NULL), NULL);
+        hWnd = CreateTestTTYWindow(WS_OVERLAPPEDWINDOW, 500, 300);
+        hMenu = GetMenu(hWnd);
         ASSERT_NE(hWnd, (HWND)NULL);
     }
 
