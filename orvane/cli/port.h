@@ -1,0 +1,33 @@
+// The port of one orvane-cli process, behind the record the installer core
+// reaches through hTTYWnd: OpenConnection, SetupConnection, CloseConnection
+// and WriteCommBlock (orvane.h) with a watcher that hands every received
+// block on.  port_win.cpp uses orvane.exe's own link on a hidden window;
+// port_posix.cpp opens a terminal device with termios.
+#ifndef ORVANE_CLI_PORT_H
+#define ORVANE_CLI_PORT_H
+
+#include "orvane/orvane.h"
+
+#include <string>
+
+// Makes the record for the port and points hTTYWnd at it; the rates are the
+// normal one (dwBaudRate, mode 1) and the installation one (dwBaudRateDown,
+// mode 0).  Returns the handle the dialog functions get.
+HWND PortAttach(const std::string& name, DWORD dwNormalRate, DWORD dwInstallRate);
+// Opens it at the normal rate, with the watcher running.  False with a
+// reason when it cannot.
+bool PortOpen(std::string* error);
+void PortClose();
+void PortDetach();
+
+// Every received block goes here before the reply parser (AppendReceived).
+void PortSetTap(void (*pfnTap)(const BYTE* lpBlock, int nLength));
+
+// Waits until what was written has left the port (natively; on Windows a
+// write of the port link already ends so).
+void PortDrain();
+
+// Waits about ms; on Windows the hidden window's messages are handled meanwhile.
+void PortWait(int ms);
+
+#endif

@@ -1,0 +1,204 @@
+// The port on Linux: a terminal device, raw 8N1 at the record's rates, and a
+// reader thread in the part of orvane.exe's watcher.  The installer core
+// finds the record through GetWindowLongPtrA(hTTYWnd, 0) as it does on
+// Windows; the handles are opaque values here.
+#include "orvane/cli/port.h"
+#include "orvane/installer/checkdata.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+HWND const kPortWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x0c11));
+HWND const kDialog = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x0d1a));
+
+TTYINFO gRecord;
+std::string gPath;
+int gFd = -1;
+std::thread gReader;
+void (*gpfnTap)(const BYTE*, int) = nullptr;
+
+bool SpeedOf(DWORD dwRate, speed_t* pSpeed)
+{
+    switch (dwRate) {
+    case 19200: *pSpeed = B19200; return true;
+    case 57600: *pSpeed = B57600; return true;
+    case 115200: *pSpeed = B115200; return true;
+    }
+    return false;
+}
+
+// What the watcher does: read what arrives, hand it on; nothing is purged.
+void ReadPort()
+{
+    BYTE abBlock[4096];
+    while (IsConnected(&gRecord)) {
+        pollfd p{gFd, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0)
+            continue;
+        const ssize_t n = read(gFd, abBlock, sizeof(abBlock));
+        if (n > 0) {
+            if (gpfnTap)
+                gpfnTap(abBlock, (int)n);
+            AppendReceived(abBlock, (int)n);
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            // The device is gone (a USB adapter pulled, a hung-up pty): look
+            // again later rather than spin.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+}
+
+} // namespace
+
+LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex)
+{
+    return hWnd == kPortWindow && nIndex == 0 ? reinterpret_cast<LONG_PTR>(&gRecord) : 0;
+}
+
+BOOL OpenConnection(HWND hWnd, int nMode)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL || gFd >= 0)
+        return FALSE;
+    // Without O_NONBLOCK the open of a modem line waits for its carrier.
+    gFd = open(gPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (gFd < 0)
+        return FALSE;
+    termios tio;
+    if (!isatty(gFd) || flock(gFd, LOCK_EX | LOCK_NB) != 0 || tcgetattr(gFd, &tio) != 0) {
+        const int saved = errno;
+        close(gFd);
+        gFd = -1;
+        errno = saved;
+        return FALSE;
+    }
+    ioctl(gFd, TIOCEXCL);
+    cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    tcsetattr(gFd, TCSANOW, &tio);
+    // Writes block; the reader polls.
+    fcntl(gFd, F_SETFL, fcntl(gFd, F_GETFL) & ~O_NONBLOCK);
+    tcflush(gFd, TCIOFLUSH);   // as the port link's open purges the driver
+    if (!SetupConnection(hWnd, nMode)) {
+        close(gFd);
+        gFd = -1;
+        errno = EINVAL;
+        return FALSE;
+    }
+    npTTYInfo->idComDev = reinterpret_cast<HANDLE>(static_cast<intptr_t>(gFd + 1));
+    SetConnected(npTTYInfo, TRUE);
+    gReader = std::thread(ReadPort);
+    return TRUE;
+}
+
+BOOL SetupConnection(HWND hWnd, int nMode)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    speed_t speed;
+    termios tio;
+    if (npTTYInfo == NULL || gFd < 0 || !SpeedOf(nMode ? npTTYInfo->dwBaudRate : npTTYInfo->dwBaudRateDown, &speed) ||
+        tcgetattr(gFd, &tio) != 0)
+        return FALSE;
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    // What was written at the old rate goes out at it (the reset "r\r").
+    return tcsetattr(gFd, TCSADRAIN, &tio) == 0;
+}
+
+BOOL CloseConnection(HWND hWnd)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL)
+        return FALSE;
+    SetConnected(npTTYInfo, FALSE);
+    if (gReader.joinable())
+        gReader.join();
+    if (gFd >= 0) {
+        tcflush(gFd, TCIOFLUSH);
+        close(gFd);
+    }
+    gFd = -1;
+    npTTYInfo->idComDev = INVALID_HANDLE_VALUE;
+    return TRUE;
+}
+
+BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL || !IsConnected(npTTYInfo) || gFd < 0)
+        return FALSE;
+    DWORD dwDone = 0;
+    while (dwDone < dwBytesToWrite) {
+        const ssize_t n = write(gFd, lpByte + dwDone, dwBytesToWrite - dwDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return FALSE;
+        dwDone += (DWORD)n;
+    }
+    return TRUE;
+}
+
+HWND PortAttach(const std::string& name, DWORD dwNormalRate, DWORD dwInstallRate)
+{
+    std::memset(&gRecord, 0, sizeof(gRecord));
+    gRecord.idComDev = NULL;
+    gRecord.bByteSize = 8;
+    gRecord.dwBaudRate = dwNormalRate;
+    gRecord.dwBaudRateDown = dwInstallRate;
+    gPath = name;
+    hTTYWnd = kPortWindow;
+    return kDialog;
+}
+
+bool PortOpen(std::string* error)
+{
+    errno = 0;
+    if (OpenConnection(hTTYWnd, 1))
+        return true;
+    if (errno == EWOULDBLOCK)
+        *error = "cannot open " + gPath + ": another program is using it";
+    else if (errno == ENOTTY)
+        *error = "cannot open " + gPath + ": not a serial port";
+    else
+        *error = "cannot open " + gPath + ": " + std::strerror(errno ? errno : EIO);
+    return false;
+}
+
+void PortClose()
+{
+    CloseConnection(hTTYWnd);
+}
+
+void PortDetach()
+{
+    hTTYWnd = NULL;
+}
+
+void PortSetTap(void (*pfnTap)(const BYTE*, int))
+{
+    gpfnTap = pfnTap;
+}
+
+void PortDrain()
+{
+    if (gFd >= 0)
+        tcdrain(gFd);
+}
+
+void PortWait(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}

@@ -1,0 +1,43 @@
+// What orvane-cli shows: one row per port, each with lines that stay (notes:
+// statuses, verdicts, reasons) and one line that changes (progress, waits).
+// On a terminal the changing lines sit below the notes and are rewritten in
+// place; in a file or pipe only notes and the 10% milestones are printed.  A
+// child process passes everything to its parent as tagged lines instead.
+#ifndef ORVANE_CLI_SCREEN_H
+#define ORVANE_CLI_SCREEN_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class Screen
+{
+public:
+    enum Mode { kTerminal, kPlain, kChild };
+    Screen(Mode mode, int rows, int width = 80, std::FILE* out = stdout);
+
+    void Note(int row, const std::string& text);
+    void Live(int row, const std::string& text, bool milestone = false);
+    // Station counts, for a parent to add up (a child's only).
+    void Counts(int pass, int fail);
+    // The changing lines are left as they are and the cursor goes below them.
+    void Close();
+
+    // A line from a child shown on the row; a counts line is returned in
+    // *pass and *fail instead (and true).
+    bool FromChild(int row, const std::string& line, int* pass, int* fail);
+
+private:
+    void Emit(const std::string& text);
+    void Redraw();
+    std::string Pad(const std::string& text) const;
+    std::string Fit(const std::string& text) const;
+
+    Mode mode_;
+    int width_;
+    std::FILE* out_;
+    std::vector<std::string> live_;
+    bool drawn_ = false;
+};
+
+#endif

@@ -1,0 +1,13 @@
+// A run of orvane-cli: one port in this process (once, or unit after unit
+// with --station), or several ports, each in a child process of its own.
+#ifndef ORVANE_CLI_SESSION_H
+#define ORVANE_CLI_SESSION_H
+
+#include "orvane/cli/options.h"
+#include "orvane/cli/screen.h"
+
+// Returns the exit code.
+int RunPort(const Options& options, Screen& screen);
+int RunPorts(const Options& options);
+
+#endif

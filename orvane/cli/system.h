@@ -1,0 +1,58 @@
+// What orvane-cli needs from the operating system besides the port: the
+// console, Ctrl+C, a locked append, temporary files and child processes.
+// system_posix.cpp and system_win.cpp implement it.
+#ifndef ORVANE_CLI_SYSTEM_H
+#define ORVANE_CLI_SYSTEM_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// The console.  ConsoleIsTerminal: stdout is a terminal that takes the
+// progress line rewritten in place; ConsoleCursorMoves: it also takes the
+// escape sequences that move the cursor up (several ports' lines).
+bool ConsoleIsTerminal();
+bool ConsoleCursorMoves();
+int  ConsoleWidth();
+
+// Ctrl+C (and on Linux SIGTERM) counted from here on; never kills the process.
+void CatchInterrupts();
+int  Interrupts();
+
+// Appends one line to a file that other processes may append to at the same
+// moment, holding an exclusive lock on it for the whole write.  The header
+// goes first when the file is empty.  False with a reason when it cannot.
+bool AppendLocked(const std::string& path, const std::string& header, const std::string& line,
+                  std::string* error);
+
+// A new folder for this run's temporary files; removed with RemoveTree.
+std::string MakeTempFolder();
+void RemoveTree(const std::string& folder);
+bool CopyImage(const std::string& from, const std::string& to);
+std::string BaseName(const std::string& path);
+
+// Leaves the process at once with the code, whatever other threads do.
+[[noreturn]] void QuitNow(int code);
+
+// Child processes: this program again with other arguments, their standard
+// output read line by line.
+class Children
+{
+public:
+    Children();
+    ~Children();
+    bool Start(const std::vector<std::string>& args);   // child number = order started
+    // Waits up to ms for output; calls onLine(child, line) for every line and
+    // onExit(child, code) once a child has ended and its output is read.
+    void Poll(int ms, const std::function<void(int, const std::string&)>& onLine,
+              const std::function<void(int, int)>& onExit);
+    bool Running() const { return running_ > 0; }
+    void Interrupt();   // passes a Ctrl+C on to every running child
+
+private:
+    struct Child;
+    std::vector<Child*> children_;
+    int running_ = 0;
+};
+
+#endif

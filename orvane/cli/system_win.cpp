@@ -1,0 +1,274 @@
+// orvane-cli's operating-system side on Windows.
+#include "orvane/cli/system.h"
+
+#include "orvane/platform.h"
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+namespace {
+
+std::atomic<int> gInterrupts{0};
+
+BOOL WINAPI OnConsoleEvent(DWORD dwEvent)
+{
+    switch (dwEvent) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:   // what a parent passes on (see Children::Interrupt)
+    case CTRL_CLOSE_EVENT:
+        gInterrupts.fetch_add(1);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+HANDLE StdOut()
+{
+    return GetStdHandle(STD_OUTPUT_HANDLE);
+}
+
+// One argument as CreateProcess's command line parser reads it back.
+std::string Quote(const std::string& arg)
+{
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos)
+        return arg;
+    std::string out = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(2 * backslashes, '\\');
+    return out + "\"";
+}
+
+} // namespace
+
+bool ConsoleIsTerminal()
+{
+    DWORD dwMode;
+    return GetConsoleMode(StdOut(), &dwMode) != 0;
+}
+
+bool ConsoleCursorMoves()
+{
+    DWORD dwMode;
+    if (!GetConsoleMode(StdOut(), &dwMode))
+        return false;
+    return (dwMode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
+           SetConsoleMode(StdOut(), dwMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
+int ConsoleWidth()
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(StdOut(), &info) && info.srWindow.Right - info.srWindow.Left > 20)
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    return 80;
+}
+
+void CatchInterrupts()
+{
+    // A child started in a process group of its own has Ctrl+C switched off;
+    // on again, for when it is run by hand.
+    SetConsoleCtrlHandler(NULL, FALSE);
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+int Interrupts()
+{
+    return gInterrupts.load();
+}
+
+bool AppendLocked(const std::string& path, const std::string& header, const std::string& line, std::string* error)
+{
+    HANDLE hFile = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        *error = "cannot open the log " + path + " (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    OVERLAPPED ov{};
+    bool ok = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &ov) != 0;
+    LARGE_INTEGER size{}, zero{};
+    ok = ok && GetFileSizeEx(hFile, &size) && SetFilePointerEx(hFile, zero, NULL, FILE_END);
+    const std::string text = (size.QuadPart == 0 ? header : std::string()) + line;
+    DWORD dwWritten = 0;
+    ok = ok && WriteFile(hFile, text.data(), (DWORD)text.size(), &dwWritten, NULL) && dwWritten == text.size();
+    if (!ok)
+        *error = "cannot write the log " + path + " (error " + std::to_string(GetLastError()) + ")";
+    UnlockFileEx(hFile, 0, MAXDWORD, MAXDWORD, &ov);
+    CloseHandle(hFile);
+    return ok;
+}
+
+std::string MakeTempFolder()
+{
+    CHAR szTemp[MAX_PATH];
+    const DWORD n = GetTempPathA(sizeof(szTemp), szTemp);
+    if (n == 0 || n >= sizeof(szTemp))
+        return std::string();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        CHAR szFolder[MAX_PATH + 64];
+        wsprintfA(szFolder, "%sorvane-cli-%lu-%d", szTemp, GetCurrentProcessId(), attempt);
+        if (CreateDirectoryA(szFolder, NULL))
+            return szFolder;
+    }
+    return std::string();
+}
+
+void RemoveTree(const std::string& folder)
+{
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+}
+
+bool CopyImage(const std::string& from, const std::string& to)
+{
+    return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+std::string BaseName(const std::string& path)
+{
+    const size_t slash = path.find_last_of("/\\:");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void QuitNow(int code)
+{
+    std::fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), (UINT)code);
+    for (;;)
+        Sleep(INFINITE);
+}
+
+// ---- children ---------------------------------------------------------------
+
+struct Children::Child
+{
+    HANDLE hProcess = NULL;
+    DWORD dwId = 0;
+    HANDLE hOut = NULL;     // read end of its standard output
+    std::string pending;    // received, not yet a whole line
+    bool ended = false;
+};
+
+Children::Children() = default;
+
+Children::~Children()
+{
+    for (Child* c : children_) {
+        if (c->hOut)
+            CloseHandle(c->hOut);
+        if (c->hProcess)
+            CloseHandle(c->hProcess);
+        delete c;
+    }
+}
+
+bool Children::Start(const std::vector<std::string>& args)
+{
+    CHAR szSelf[MAX_PATH];
+    if (GetModuleFileNameA(NULL, szSelf, sizeof(szSelf)) == 0)
+        return false;
+    std::string command = Quote(szSelf);
+    for (const std::string& a : args) {
+        command += ' ';
+        command += Quote(a);
+    }
+
+    SECURITY_ATTRIBUTES sa{sizeof(sa), NULL, TRUE};
+    HANDLE hRead, hWrite;
+    if (!CreatePipe(&hRead, &hWrite, &sa, 0))
+        return false;
+    SetHandleInformation(hRead, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = hWrite;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi{};
+    // A process group of its own: the console's Ctrl+C reaches the parent
+    // only, which passes it on once.
+    const BOOL fStarted = CreateProcessA(szSelf, command.data(), NULL, NULL, TRUE, CREATE_NEW_PROCESS_GROUP, NULL,
+                                         NULL, &si, &pi);
+    CloseHandle(hWrite);
+    if (!fStarted) {
+        CloseHandle(hRead);
+        return false;
+    }
+    CloseHandle(pi.hThread);
+    Child* c = new Child;
+    c->hProcess = pi.hProcess;
+    c->dwId = pi.dwProcessId;
+    c->hOut = hRead;
+    children_.push_back(c);
+    ++running_;
+    return true;
+}
+
+void Children::Poll(int ms, const std::function<void(int, const std::string&)>& onLine,
+                    const std::function<void(int, int)>& onExit)
+{
+    const DWORD dwStart = GetTickCount();
+    for (;;) {
+        bool fAny = false;
+        for (size_t i = 0; i < children_.size(); ++i) {
+            Child* c = children_[i];
+            if (c->hOut == NULL)
+                continue;
+            DWORD dwAvail = 0;
+            if (PeekNamedPipe(c->hOut, NULL, 0, NULL, &dwAvail, NULL)) {
+                if (dwAvail == 0)
+                    continue;
+                char block[4096];
+                DWORD dwRead = 0;
+                if (!ReadFile(c->hOut, block, dwAvail < sizeof(block) ? dwAvail : sizeof(block), &dwRead, NULL))
+                    continue;
+                fAny = true;
+                c->pending.append(block, dwRead);
+                size_t end;
+                while ((end = c->pending.find('\n')) != std::string::npos) {
+                    std::string line = c->pending.substr(0, end);
+                    if (!line.empty() && line.back() == '\r')
+                        line.pop_back();
+                    onLine((int)i, line);
+                    c->pending.erase(0, end + 1);
+                }
+                continue;
+            }
+            // The pipe is broken: the child has ended.
+            fAny = true;
+            CloseHandle(c->hOut);
+            c->hOut = NULL;
+            WaitForSingleObject(c->hProcess, INFINITE);
+            DWORD dwCode = 0;
+            GetExitCodeProcess(c->hProcess, &dwCode);
+            c->ended = true;
+            --running_;
+            onExit((int)i, (int)dwCode);
+        }
+        if (fAny || GetTickCount() - dwStart >= (DWORD)ms)
+            return;
+        Sleep(10);
+    }
+}
+
+void Children::Interrupt()
+{
+    for (const Child* c : children_)
+        if (!c->ended)
+            GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, c->dwId);
+}

@@ -1,0 +1,592 @@
+// The console as the Install dialog: the installer core's front-end functions
+// (install.h) for orvane-cli, and the loop that ticks the state machine.
+// Statuses become lines, the message box texts the verdict, the progress bar
+// a progress line; the reason for a failure is worked out from the phase the
+// run stopped in and what the module sent last.
+#include "orvane/cli/unit.h"
+
+#include "orvane/cli/port.h"
+#include "orvane/cli/sha256.h"
+#include "orvane/cli/system.h"
+#include "orvane/installer/install.h"
+
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const int kTickMs = 10;   // about the rate a Windows desktop ticks the dialog
+const char kSuccess[] = "Install Success!";
+const char kFail[] = "Install Fail!";
+const char kNoFile[] = "Creat File Fail";
+
+// Where a run can stop, in order.
+enum Stage { kWake, kFlash, kPrepare, kImage, kVerdict };
+
+const char* const kStageNames[] = {
+    "waking the boot monitor", "after \"flash\"", "preparing (\"p 60\")", "sending the image",
+    "waiting for the verdict",
+};
+
+// What a technician should look at, by exit code and by whether the run had
+// got as far as the image.
+struct ADVICE
+{
+    int code;
+    const char* beforeImage;
+    const char* fromImage;
+};
+
+const ADVICE kAdvice[] = {
+    {kExitModuleFailed, "the power (on after removing the LAN card) and the installation rate (--rate)",
+     "the image file (the right one for this model?) and the installation rate (--rate)"},
+    {kExitNoVerdict, "the cable and the port, and the installation rate (--rate)",
+     "the cable and the port, the installation rate (--rate) and the image file"},
+    {kExitNoWake, "the power (on after removing the LAN card), the cable and the port, and the installation rate (--rate)",
+     "the cable and the port"},
+    {kExitImage, "the image file", "the image file"},
+    {kExitPort, "the cable and the port (its name, its permissions, another program using it)", ""},
+};
+
+double Since(Clock::time_point t)
+{
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+std::string NowIso()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
+    gmtime_r(&now, &utc);
+#endif
+    char text[32];
+    std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+const char* ModelName(int nModelNo)
+{
+    switch (nModelNo) {
+    case 1: return "MRQ-520W";
+    case 2: return "MRQ-41";
+    case 3: return "MRQ-710F";
+    }
+    return "";
+}
+
+// ---- what the module sent -------------------------------------------------
+
+struct RECEIVED
+{
+    std::mutex lock;
+    std::string line;      // being received
+    std::string last;      // the last whole non-empty line
+    bool saw302 = false;
+} gReceived;
+
+const size_t kShownBytes = 40;
+
+std::string Printable(const std::string& bytes)
+{
+    std::string out;
+    for (unsigned char c : bytes)
+        out += c >= 0x20 && c < 0x7F ? char(c) : '.';
+    const size_t first = out.find_first_not_of(" .");
+    const size_t last = out.find_last_not_of(" .");
+    out = first == std::string::npos ? std::string() : out.substr(first, last - first + 1);
+    return out.size() > kShownBytes ? out.substr(0, kShownBytes) + "..." : out;
+}
+
+void ForgetReceived()
+{
+    std::lock_guard<std::mutex> hold(gReceived.lock);
+    gReceived.line.clear();
+    gReceived.last.clear();
+    gReceived.saw302 = false;
+}
+
+std::string LastReceived()
+{
+    std::lock_guard<std::mutex> hold(gReceived.lock);
+    const std::string partial = Printable(gReceived.line);
+    return partial.empty() ? gReceived.last : partial;
+}
+
+bool Saw302()
+{
+    std::lock_guard<std::mutex> hold(gReceived.lock);
+    return gReceived.saw302;
+}
+
+// ---- the unit in progress -------------------------------------------------
+
+enum Outcome { kRunning, kCancel, kNoAnswer, kImageProblem };
+
+struct UNIT
+{
+    UnitContext* context = nullptr;
+    std::string startIso;
+    Clock::time_point start, stageSince, transferStart, transferEnd;
+    Stage stage = kWake;
+    bool modelKnown = false;
+    bool ended = false;
+    std::string message;
+    Outcome outcome = kRunning;
+    bool transferring = false, transferred = false, verdictTimeSet = false;
+    int steps = 0, milestone = 0;
+    std::deque<std::pair<Clock::time_point, uint64_t>> recent;   // progress over the last seconds
+    int interruptBase = 0;
+    bool cancelNoticed = false;
+    std::string live;
+} gUnit;
+
+// A line that stays: the port, the seconds since the unit started, the text.
+void NoteAt(const UnitContext& c, double seconds, const std::string& text)
+{
+    char head[32];
+    std::snprintf(head, sizeof(head), "  [%5.1f s] ", seconds);
+    c.screen->Note(0, c.port + head + text);
+}
+
+void Note(const std::string& text)
+{
+    NoteAt(*gUnit.context, Since(gUnit.start), text);
+}
+
+void Live(const std::string& text, bool milestone = false)
+{
+    UnitContext& c = *gUnit.context;
+    std::string line = c.port + "  ";
+    if (c.options->station)
+        line += "PASS " + std::to_string(c.pass) + " FAIL " + std::to_string(c.fail) + "  ";
+    line += text;
+    if (line == gUnit.live && !milestone)
+        return;
+    gUnit.live = line;
+    c.screen->Live(0, line, milestone);
+}
+
+uint64_t BytesSent()
+{
+    const uint64_t sent = uint64_t(gUnit.steps) * IMAGE_CHUNK;
+    return sent < gUnit.context->image->size ? sent : gUnit.context->image->size;
+}
+
+double TransferRate()
+{
+    const double seconds = std::chrono::duration<double>(gUnit.transferEnd - gUnit.transferStart).count();
+    return seconds > 0 ? double(gUnit.context->image->size) / seconds : 0;
+}
+
+void ShowProgress()
+{
+    const uint64_t total = gUnit.context->image->size;
+    const uint64_t sent = BytesSent();
+    const int percent = total ? int(sent * 100 / total) : 100;
+    // The rate of the last few seconds: the first blocks only fill the
+    // driver's buffer and would promise far too much.
+    const Clock::time_point now = Clock::now();
+    auto& recent = gUnit.recent;
+    recent.emplace_back(now, sent);
+    while (recent.size() > 2 && now - recent[1].first > std::chrono::seconds(3))
+        recent.pop_front();
+    const double span = std::chrono::duration<double>(now - recent.front().first).count();
+    const double rate = span > 0.5 ? double(sent - recent.front().second) / span : 0;
+    char text[160];
+    if (rate > 0)
+        std::snprintf(text, sizeof(text), "%3d%%  %llu of %llu bytes  %.0f B/s  %.0f s left", percent,
+                      (unsigned long long)sent, (unsigned long long)total, rate, double(total - sent) / rate);
+    else
+        std::snprintf(text, sizeof(text), "%3d%%  %llu of %llu bytes", percent, (unsigned long long)sent,
+                      (unsigned long long)total);
+    const bool milestone = percent / 10 > gUnit.milestone;
+    if (milestone)
+        gUnit.milestone = percent / 10;
+    Live(text, milestone);
+}
+
+void ShowWait()
+{
+    static const char* const kWaits[] = {
+        "waking the boot monitor: turn the module on (LAN card removed)", "\"flash\" sent, waiting for the monitor",
+        "\"p 60\" sent, waiting for the module", "sending the image", "image sent, waiting for the verdict",
+    };
+    if (gUnit.stage == kImage)
+        return;
+    Live(std::string(kWaits[gUnit.stage]) + "  " + std::to_string(int(Since(gUnit.stageSince))) + " s");
+}
+
+// Where the run stands, from phase and step (moved by the parser on the
+// watcher's thread too).
+void Observe()
+{
+    const INSTALLSTATE s = GetInstallState();
+    if (s.nPhase >= 5 && !gUnit.transferring)
+        return;
+    Stage stage = gUnit.stage;
+    if (gUnit.transferring)
+        stage = kImage;
+    else if (s.nPhase <= 2)
+        stage = Stage(s.nPhase);
+    else if (s.nPhase == 3)
+        stage = s.nStep == 8 ? kVerdict : kImage;
+    if (s.nPhase >= 2)
+        gUnit.modelKnown = true;
+    if (stage != gUnit.stage) {
+        gUnit.stage = stage;
+        gUnit.stageSince = Clock::now();
+    }
+}
+
+void Cancel(Outcome outcome)
+{
+    gUnit.outcome = outcome;
+    InstallCommand(gUnit.context->hDlg, IDC_INSTCANCEL, 0);
+}
+
+// Ctrl+C, the wake-up limit and a failed image open end the run the way the
+// dialog's Cancel does; the next tick closes it.
+void CheckStops()
+{
+    if (gUnit.outcome != kRunning)
+        return;
+    const Options& o = *gUnit.context->options;
+    if (Interrupts() > gUnit.interruptBase) {
+        Note(gUnit.stage == kWake && o.station ? "Ctrl+C: the station stops" : "Ctrl+C: cancelled");
+        Cancel(kCancel);
+    } else if (gUnit.message == kNoFile) {
+        gUnit.stage = kImage;   // the open that failed was the image's
+        Cancel(kImageProblem);
+    } else if (o.wakeTimeout > 0 && gUnit.stage <= kPrepare && !(o.station && gUnit.stage == kWake) &&
+               Since(gUnit.stageSince) > o.wakeTimeout) {
+        Cancel(kNoAnswer);
+    }
+}
+
+std::string Reason(int code)
+{
+    std::string what;
+    char text[96];
+    switch (code) {
+    case kExitModuleFailed:
+        what = "the module reported failure (302)";
+        break;
+    case kExitNoVerdict:
+        std::snprintf(text, sizeof(text), "no verdict %.1f s after the image", max_timeout / 100.0);
+        what = text;
+        break;
+    case kExitNoWake:
+        std::snprintf(text, sizeof(text), "no answer in %g s", gUnit.context->options->wakeTimeout);
+        what = text;
+        break;
+    case kExitImage:
+        what = "the image file could not be opened (" + gUnit.message + ")";
+        break;
+    case kExitCancelled:
+        what = "cancelled (Ctrl+C)";
+        if (gUnit.stage == kImage) {
+            std::snprintf(text, sizeof(text), " with %llu of %llu bytes sent", (unsigned long long)BytesSent(),
+                          (unsigned long long)gUnit.context->image->size);
+            what += text;
+        }
+        break;
+    }
+    std::string reason = "stopped " + std::string(kStageNames[gUnit.stage]) + ": " + what;
+    const std::string last = LastReceived();
+    reason += "; last received " + (last.empty() ? std::string("nothing") : "\"" + last + "\"");
+    for (const ADVICE& a : kAdvice)
+        if (a.code == code)
+            reason += std::string("; check ") + (gUnit.stage >= kImage ? a.fromImage : a.beforeImage);
+    return reason;
+}
+
+UnitReport Finish()
+{
+    UnitReport r;
+    r.start = gUnit.startIso;
+    r.seconds = Since(gUnit.start);
+    r.model = gUnit.modelKnown ? ModelName(nModel) : "";
+    r.verdict = gUnit.message;
+    if (gUnit.transferred)
+        r.bytesPerSecond = TransferRate();
+    if (gUnit.message == kSuccess)
+        r.code = kExitInstalled;
+    else if (gUnit.message == kFail)
+        r.code = Saw302() ? kExitModuleFailed : kExitNoVerdict;
+    else if (gUnit.outcome == kImageProblem || !gUnit.message.empty())
+        r.code = kExitImage;
+    else if (gUnit.outcome == kNoAnswer)
+        r.code = kExitNoWake;
+    else if (gUnit.outcome == kCancel)
+        r.code = kExitCancelled;
+    else
+        r.code = kExitNoVerdict;   // closed without a verdict
+    if (r.code != kExitInstalled)
+        r.reason = Reason(r.code);
+    r.unit = !(r.code == kExitCancelled && gUnit.context->options->station && gUnit.stage == kWake);
+    return r;
+}
+
+std::string CsvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string out = "\"";
+    for (char c : text)
+        out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+} // namespace
+
+// ---- the front end ------------------------------------------------------------
+
+void InstallTimer(HWND, BOOL) {}   // the loop in RunUnit ticks while the unit runs
+
+void InstallSetStatus(HWND, LPCSTR lpszText)
+{
+    Note(lpszText);
+}
+
+void InstallSetFileName(HWND, LPCSTR) {}   // the name is --image's, for good
+
+int InstallGetFileName(HWND, LPSTR lpszName, int cchMax)
+{
+    const std::string& path = gUnit.context->image->path;
+    std::snprintf(lpszName, size_t(cchMax), "%s", path.c_str());
+    return int(path.size() < size_t(cchMax) ? path.size() : size_t(cchMax - 1));
+}
+
+// Cancel is greyed exactly while the image is written.
+void InstallEnable(HWND, int idControl, BOOL fEnable)
+{
+    if (idControl != IDC_INSTCANCEL)
+        return;
+    if (!fEnable) {
+        gUnit.transferring = true;
+        gUnit.transferStart = Clock::now();
+        gUnit.steps = 0;
+        gUnit.milestone = 0;
+        gUnit.recent.clear();
+        Observe();
+    } else {
+        // The verdict is waited for once the image is out of the port.
+        PortDrain();
+        gUnit.transferring = false;
+        gUnit.transferred = true;
+        gUnit.transferEnd = Clock::now();
+    }
+}
+
+void InstallProgressRange(HWND, WORD) {}   // the image's size is the whole
+
+void InstallProgressStep(HWND)
+{
+    ++gUnit.steps;
+    const int interrupts = Interrupts() - gUnit.interruptBase;
+    if (interrupts >= 1 && !gUnit.cancelNoticed) {
+        gUnit.cancelNoticed = true;
+        Note("Ctrl+C: the unit is cancelled once the image is written; Ctrl+C again stops it now");
+    }
+    if (interrupts >= 2) {
+        gUnit.outcome = kCancel;
+        UnitReport r = Finish();
+        r.code = kExitCancelled;
+        r.reason = Reason(kExitCancelled);
+        gUnit.context->stopNow(r);
+    }
+    ShowProgress();
+}
+
+void InstallRepaint(HWND) {}
+
+void InstallMessage(HWND, LPCSTR lpszText, LPCSTR)
+{
+    gUnit.message = lpszText;
+    // The text of the dialog's message box stays on one line.
+    for (char& c : gUnit.message)
+        if (c == '\n')
+            c = ' ';
+}
+
+void InstallPause(DWORD dwMilliseconds)
+{
+    PortWait(int(dwMilliseconds));
+}
+
+void InstallEnd(HWND)
+{
+    gUnit.ended = true;
+}
+
+BOOL InstallChooseFile(HWND, LPSTR, DWORD)
+{
+    return FALSE;   // no one to ask: the image is --image
+}
+
+// ---- the unit ---------------------------------------------------------------
+
+const char* UnitReport::Result() const
+{
+    return code == kExitInstalled ? "PASS" : code == kExitCancelled ? "CANCELLED" : "FAIL";
+}
+
+bool InspectImage(const std::string& path, ImageInfo* image, std::string* error)
+{
+    void* hImage = ImageOpen(path.c_str());
+    if (hImage == NULL) {
+        *error = "cannot open the image " + path + " (missing, not a file, or not readable)";
+        return false;
+    }
+    image->path = path;
+    image->size = ImageSize(hImage);
+    orvane::Sha256 sha;
+    BYTE abBlock[16384];
+    uint64_t read = 0;
+    int n;
+    while ((n = ImageRead(hImage, abBlock, sizeof(abBlock))) > 0) {
+        sha.update(abBlock, size_t(n));
+        read += uint64_t(n);
+    }
+    ImageClose(hImage);
+    image->sha256 = sha.hex();
+    if (n < 0 || read != image->size) {
+        *error = "cannot read the image " + path;
+        return false;
+    }
+    if (image->size == 0) {
+        *error = "the image " + path + " is empty";
+        return false;
+    }
+    return true;
+}
+
+void TapReceived(const unsigned char* lpBlock, int nLength)
+{
+    std::lock_guard<std::mutex> hold(gReceived.lock);
+    for (int i = 0; i < nLength; ++i) {
+        const char c = char(lpBlock[i]);
+        if (c != '\n') {
+            if (gReceived.line.size() < 4096)
+                gReceived.line += c;
+            continue;
+        }
+        if (gReceived.line.find("302") != std::string::npos)
+            gReceived.saw302 = true;
+        const std::string shown = Printable(gReceived.line);
+        if (!shown.empty())
+            gReceived.last = shown;
+        gReceived.line.clear();
+    }
+}
+
+UnitReport RunUnit(UnitContext& context)
+{
+    gUnit = UNIT{};
+    gUnit.context = &context;
+    gUnit.start = gUnit.stageSince = Clock::now();
+    gUnit.interruptBase = Interrupts();
+    gUnit.startIso = NowIso();
+    ForgetReceived();
+    nCount = 0;   // counts only once the image is out; a run starts at nought
+
+    // As the Download command: the installation rate, empty receive buffers,
+    // then the dialog.
+    if (!SetupConnection(hTTYWnd, 0)) {
+        return EarlyFailure(kExitPort, "cannot set the port to " + std::to_string(context.options->rate) + " baud");
+    }
+    ResetReceiveState();
+    std::snprintf(gszMyFileName, sizeof(gszMyFileName), "%s", context.image->path.c_str());
+    InstallInit(context.hDlg);
+
+    Clock::time_point next = Clock::now();
+    while (!gUnit.ended) {
+        next += std::chrono::milliseconds(kTickMs);
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+        if (wait > 0)
+            PortWait(int(wait));
+        else
+            next = Clock::now();   // after the image: no burst of ticks to catch up
+        CheckStops();
+        Observe();
+        InstallTick(context.hDlg);
+        Observe();
+        if (gUnit.stage == kVerdict && !gUnit.verdictTimeSet) {
+            gUnit.verdictTimeSet = true;
+            if (context.options->verdictTimeout > 0)
+                max_timeout = int(context.options->verdictTimeout * 100 + 0.5);
+        }
+        ShowWait();
+    }
+    InstallDestroy(context.hDlg);
+
+    return Finish();
+}
+
+void ShowReport(const UnitContext& c, const UnitReport& r)
+{
+    std::string line = r.Result();
+    if (r.code != kExitInstalled && r.code != kExitCancelled)
+        line += " (exit " + std::to_string(r.code) + ")";
+    if (!r.model.empty())
+        line += "  " + r.model;
+    if (!r.verdict.empty())
+        line += "  " + r.verdict;
+    if (r.bytesPerSecond > 0)
+        line += "  image " + std::to_string(c.image->size) + " bytes at " + Fixed(r.bytesPerSecond, 0) + " B/s";
+    NoteAt(c, r.seconds, line);
+    if (!r.reason.empty())
+        NoteAt(c, r.seconds, "reason: " + r.reason);
+    c.screen->Live(0, c.port + "  " + line);
+}
+
+UnitReport EarlyFailure(int code, const std::string& reason)
+{
+    UnitReport r;
+    r.start = NowIso();
+    r.code = code;
+    r.reason = reason;
+    for (const ADVICE& a : kAdvice)
+        if (a.code == code)
+            r.reason += std::string("; check ") + a.beforeImage;
+    return r;
+}
+
+std::string LogHeader()
+{
+    return "start,port,model,image,size,sha256,duration_s,bytes_per_s,result,reason\n";
+}
+
+std::string LogLine(const UnitReport& r, const std::string& port, const ImageInfo& image)
+{
+    const std::string fields[] = {
+        r.start, port, r.model, image.name, image.size ? std::to_string(image.size) : "", image.sha256,
+        Fixed(r.seconds, 1), r.bytesPerSecond > 0 ? Fixed(r.bytesPerSecond, 0) : "", r.Result(), r.reason,
+    };
+    std::string line;
+    for (const std::string& f : fields) {
+        if (!line.empty())
+            line += ',';
+        line += CsvField(f);
+    }
+    return line + "\n";
+}
+
+std::string Fixed(double value, int decimals)
+{
+    char text[48];
+    std::snprintf(text, sizeof(text), "%.*f", decimals, value);
+    for (char& c : text)
+        if (c == ',')
+            c = '.';
+    return text;
+}

@@ -1,0 +1,72 @@
+// One unit: a whole download into the module on this process's port, run by
+// the installer core's state machine (InstallInit, InstallTick every 10 ms,
+// InstallCommand for Ctrl+C, InstallDestroy) with the console as its dialog.
+#ifndef ORVANE_CLI_UNIT_H
+#define ORVANE_CLI_UNIT_H
+
+#include "orvane/cli/options.h"
+#include "orvane/cli/screen.h"
+#include "orvane/orvane.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+struct ImageInfo
+{
+    std::string path;    // the file sent
+    std::string name;    // what the log calls it
+    uint64_t size = 0;
+    std::string sha256;
+};
+
+// Reads the image through the core's image-file functions, for its size and
+// SHA-256.  False with a reason when it is missing, unreadable or empty.
+bool InspectImage(const std::string& path, ImageInfo* image, std::string* error);
+
+struct UnitReport
+{
+    int code = kExitInstalled;
+    std::string start;           // ISO 8601, UTC
+    std::string model;           // empty when the module never said
+    double seconds = 0;
+    double bytesPerSecond = 0;   // 0: no image was sent
+    std::string verdict;         // the dialog's message, if any
+    std::string reason;          // empty on success
+    bool unit = true;            // false: a station's wait that no module answered
+
+    const char* Result() const;  // PASS, FAIL or CANCELLED
+};
+
+struct UnitContext
+{
+    const Options* options = nullptr;
+    const ImageInfo* image = nullptr;
+    Screen* screen = nullptr;
+    std::string port;
+    HWND hDlg = NULL;
+    int pass = 0, fail = 0;   // shown while a station runs
+    // A second Ctrl+C while the image is sent: the unit is reported through
+    // this, which does not come back.
+    std::function<void(const UnitReport&)> stopNow;
+};
+
+UnitReport RunUnit(UnitContext& context);
+// The verdict line, and the reason below it when there is one.
+void ShowReport(const UnitContext& context, const UnitReport& report);
+
+// A report for a unit that never reached the module (image or port).
+UnitReport EarlyFailure(int code, const std::string& reason);
+
+// The received bytes, as the port's watcher hands them on: the last line,
+// and whether the module said 302.
+void TapReceived(const unsigned char* lpBlock, int nLength);
+
+// The log: its header and one CSV line for a unit.
+std::string LogHeader();
+std::string LogLine(const UnitReport& report, const std::string& port, const ImageInfo& image);
+
+// "%.1f" without the locale's say.
+std::string Fixed(double value, int decimals);
+
+#endif

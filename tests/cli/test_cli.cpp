@@ -1,0 +1,441 @@
+// orvane-cli as a technician runs it: the real program against module
+// simulators on pseudo-terminals, judged by what it prints, its exit code,
+// its CSV log, and what the simulated modules received.
+#include "orvane/cli/sha256.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <netinet/in.h>
+#include <poll.h>
+#include <regex>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Starts a program with its standard output on a pipe.
+pid_t Spawn(std::vector<std::string> args, int* out)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    *out = fds[0];
+    return pid;
+}
+
+std::string Slurp(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The value of a flat JSON field after a marker ("image":{... "bytes":N ...).
+std::string Field(const std::string& json, const std::string& after, const std::string& name)
+{
+    const size_t from = json.find(after);
+    std::smatch m;
+    const std::string tail = from == std::string::npos ? std::string() : json.substr(from);
+    std::regex_search(tail, m, std::regex("\"" + name + "\":(\"[^\"]*\"|[^,}]*)"));
+    return m.empty() ? std::string() : m[1].str();
+}
+
+// One simulated module on a pty published at <folder>/<name>.
+class Module
+{
+public:
+    Module(const fs::path& folder, const std::string& name, const std::string& options)
+        : link(folder / name)
+    {
+        const fs::path ready = folder / (name + ".ready");
+        fs::remove(ready);
+        std::vector<std::string> args = {MODSIM_PATH, "--link", link, "--control", "0", "--ready-file", ready};
+        std::istringstream words(options);
+        for (std::string w; words >> w;)
+            args.push_back(w);
+        int out;
+        pid_ = Spawn(args, &out);
+        close(out);
+        std::string line;   // "modsim ready link=PATH control=PORT"
+        for (int i = 0; i < 250 && (line = Slurp(ready)).empty(); ++i)
+            std::this_thread::sleep_for(20ms);
+        const size_t at = line.find("control=");
+        control_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(uint16_t(at == std::string::npos ? 0 : std::atoi(line.c_str() + at + 8)));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(connect(control_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0) << "no simulator " << name;
+    }
+
+    ~Module()
+    {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        close(control_);
+    }
+
+    std::string Ask(const std::string& request)
+    {
+        const std::string line = request + "\n";
+        send(control_, line.data(), line.size(), MSG_NOSIGNAL);
+        std::string answer;
+        char c;
+        while (recv(control_, &c, 1, 0) == 1 && c != '\n')
+            answer += c;
+        return answer;
+    }
+
+    const std::string link;
+
+private:
+    pid_t pid_ = -1;
+    int control_ = -1;
+};
+
+// orvane-cli running, its output read as it comes.
+class Cli
+{
+public:
+    explicit Cli(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), CLI_PATH);
+        pid_ = Spawn(args, &out_);
+    }
+
+    ~Cli()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(out_);
+    }
+
+    // Reads until done() holds; false at the limit or the end of the output.
+    bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit = 20s)
+    {
+        const auto end = Clock::now() + limit;
+        while (!done()) {
+            pollfd p{out_, POLLIN, 0};
+            if (Clock::now() > end || poll(&p, 1, 100) < 0)
+                return false;
+            char block[4096];
+            const ssize_t n = p.revents ? read(out_, block, sizeof(block)) : 0;
+            if (p.revents && n <= 0)
+                return done();
+            output.append(block, size_t(n > 0 ? n : 0));
+        }
+        return true;
+    }
+
+    bool WaitFor(const std::string& text, size_t times = 1)
+    {
+        return WaitUntil([&] { return Count(text) >= times; });
+    }
+
+    void Interrupt() { kill(pid_, SIGINT); }
+
+    int Wait()
+    {
+        WaitUntil([] { return false; }, 60s);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    size_t Count(const std::string& text) const
+    {
+        size_t n = 0;
+        for (size_t at = output.find(text); at != std::string::npos; at = output.find(text, at + 1))
+            ++n;
+        return n;
+    }
+
+    std::string output;
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
+
+std::vector<std::vector<std::string>> ReadCsv(const fs::path& path)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(Slurp(path));
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> row(1);
+        bool quoted = false;
+        for (size_t i = 0; i < line.size(); ++i) {
+            const char c = line[i];
+            if (c == '"' && quoted && i + 1 < line.size() && line[i + 1] == '"')
+                row.back() += line[++i];
+            else if (c == '"')
+                quoted = !quoted;
+            else if (c == ',' && !quoted)
+                row.emplace_back();
+            else
+                row.back() += c;
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+enum Column { kStart, kPort, kModel, kImage, kSize, kSha, kDuration, kRate, kResult, kReason };
+
+class OrvaneCli : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char name[] = "/tmp/orvane-cli-test-XXXXXX";
+        folder = mkdtemp(name);
+        image = MakeImage("image.bin", 20000, 1);
+        log = folder / "units.csv";
+    }
+
+    void TearDown() override { fs::remove_all(folder); }
+
+    fs::path MakeImage(const std::string& name, size_t size, uint32_t seed)
+    {
+        std::string bytes(size, '\0');
+        for (char& c : bytes)
+            c = char((seed = seed * 1103515245 + 12345) >> 16);
+        std::ofstream(folder / name, std::ios::binary) << bytes;
+        return folder / name;
+    }
+
+    std::vector<std::string> Args(const std::string& ports, std::vector<std::string> more = {})
+    {
+        std::vector<std::string> args = {"--port", ports, "--image", image, "--log", log};
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    }
+
+    fs::path folder, image, log;
+};
+
+// The whole of one download: what the technician reads, the log line, and
+// the module's side of it.
+TEST_F(OrvaneCli, OneUnitEndToEnd)
+{
+    Module module(folder, "com1", "--no-pace --model 41 --expect " + image.string());
+    Cli cli(Args(module.link, {"--rate", "115200", "--verdict-timeout", "3"}));
+    EXPECT_EQ(cli.Wait(), 0) << cli.output;
+
+    const std::vector<std::string> seen = {
+        "Turn the power on, after removing the LAN card during power-off.", "Initializing!",
+        "Preparing for Programming!", "Downloading program to MRQ-41!", " 10%  2048 of 20000 bytes",
+        " 51%  10240 of 20000 bytes", "100%  20000 of 20000 bytes", "Success to Install!",
+        "PASS  MRQ-41  Install Success!  image 20000 bytes at",
+    };
+    size_t at = 0;
+    for (const std::string& text : seen) {
+        const size_t found = cli.output.find(text, at);
+        ASSERT_NE(found, std::string::npos) << "missing, or out of order: " << text << "\n" << cli.output;
+        at = found;
+    }
+    EXPECT_EQ(cli.Count("%  "), 10u) << "one progress line per 10% when not on a terminal";
+
+    const std::string report = module.Ask("report");
+    EXPECT_EQ(Field(report, "\"image\"", "bytes"), "20000");
+    EXPECT_EQ(Field(report, "\"image\"", "equal"), "true");
+    EXPECT_EQ(Field(report, "", "verdict"), "\"101\"");
+    EXPECT_NE(report.find("\"kind\":\"flash\""), std::string::npos);
+
+    const auto rows = ReadCsv(log);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0][kStart], "start");
+    EXPECT_EQ(rows[0][kReason], "reason");
+    ASSERT_EQ(rows[1].size(), 10u);
+    EXPECT_TRUE(std::regex_match(rows[1][kStart], std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
+    EXPECT_EQ(rows[1][kPort], module.link);
+    EXPECT_EQ(rows[1][kModel], "MRQ-41");
+    EXPECT_EQ(rows[1][kImage], "image.bin");
+    EXPECT_EQ(rows[1][kSize], "20000");
+    EXPECT_EQ(rows[1][kSha], orvane::sha256_hex(Slurp(image)));
+    EXPECT_GT(std::atof(rows[1][kRate].c_str()), 0);
+    EXPECT_EQ(rows[1][kResult], "PASS");
+    EXPECT_EQ(rows[1][kReason], "");
+}
+
+// Every way a unit can fail: the exit code, the reason shown and logged.
+TEST_F(OrvaneCli, EachFailureHasItsCodeAndReason)
+{
+    struct Case
+    {
+        const char* name;
+        std::string module;   // simulator options; empty: no module on the port
+        std::vector<std::string> args;
+        int code;
+        std::string reason;
+        const char* model;
+    };
+    const fs::path other = MakeImage("other.bin", 20000, 2);
+    const Case cases[] = {
+        {"302 verdict", "--expect " + other.string(), {}, 1,
+         "stopped waiting for the verdict: the module reported failure (302); last received \"302\"; check the image file",
+         "MRQ-520W"},
+        {"302 to flash", "--fail-phase 1", {}, 1,
+         "stopped after \"flash\": the module reported failure (302); last received \"302\"; check the power", ""},
+        {"302 to p 60", "--model 710F --fail-phase 2", {}, 1, "stopped preparing (\"p 60\"): the module reported failure",
+         "MRQ-710F"},
+        {"no verdict", "--silent-phase 3", {"--verdict-timeout", "0.5"}, 2,
+         "stopped waiting for the verdict: no verdict 0.5 s after the image; last received \"prog 200\"", "MRQ-520W"},
+        {"no wake-up", "--power-on-crs none", {"--wake-timeout", "0.5"}, 3,
+         "stopped waking the boot monitor: no answer in 0.5 s; last received nothing; check the power", ""},
+        {"silent after flash", "--silent-phase 1", {"--wake-timeout", "0.5"}, 3,
+         "stopped after \"flash\": no answer in 0.5 s; last received \"MRQ-520W boot 000\"", ""},
+        {"no image", "", {"--image", (folder / "missing.bin").string()}, 4, "cannot open the image", ""},
+        {"no port", "", {}, 5, "cannot open " + (folder / "com1").string() + ": No such file or directory", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(log);
+        std::unique_ptr<Module> module;
+        if (!c.module.empty())
+            module = std::make_unique<Module>(folder, "com1", "--no-pace " + c.module);
+        Cli cli(Args((folder / "com1").string(), c.args));
+        EXPECT_EQ(cli.Wait(), c.code) << cli.output;
+        EXPECT_NE(cli.output.find("reason: " + c.reason), std::string::npos) << cli.output;
+        const auto rows = ReadCsv(log);
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[1][kResult], "FAIL");
+        EXPECT_EQ(rows[1][kModel], c.model);
+        EXPECT_NE(rows[1][kReason].find(c.reason), std::string::npos) << rows[1][kReason];
+        if (module && c.code == 1)
+            EXPECT_EQ(Field(module->Ask("report"), "", "verdict"), "\"302\"");
+    }
+}
+
+// Ctrl+C before the image cancels as the dialog's Cancel does; while the
+// image is sent it waits for its end, and a second Ctrl+C stops it at once.
+TEST_F(OrvaneCli, CtrlCCancels)
+{
+    {
+        Module module(folder, "com1", "--no-pace --silent-phase 2");
+        Cli cli(Args(module.link));
+        ASSERT_TRUE(cli.WaitFor("Preparing for Programming!")) << cli.output;
+        std::this_thread::sleep_for(300ms);
+        cli.Interrupt();
+        EXPECT_EQ(cli.Wait(), 6) << cli.output;
+        EXPECT_NE(cli.output.find("reason: stopped preparing (\"p 60\"): cancelled (Ctrl+C)"), std::string::npos);
+        const std::string report = module.Ask("report");
+        EXPECT_NE(report.find("\"kind\":\"reset\""), std::string::npos) << "Cancel sends \"r\\r\" to an MRQ-520W";
+        EXPECT_EQ(Field(report, "\"line\"", "baud"), "19200") << "Cancel puts the line back to the normal rate";
+        EXPECT_EQ(ReadCsv(log).back()[kResult], "CANCELLED");
+    }
+    {
+        // 200 KB at wire speed: about 17 s of image.
+        image = MakeImage("big.bin", 200000, 3);
+        Module module(folder, "com2", "");
+        Cli cli(Args(module.link));
+        ASSERT_TRUE(cli.WaitFor(" 10%  ")) << cli.output;
+        const auto start = Clock::now();
+        cli.Interrupt();
+        ASSERT_TRUE(cli.WaitFor("Ctrl+C: the unit is cancelled once the image is written")) << cli.output;
+        cli.Interrupt();
+        EXPECT_EQ(cli.Wait(), 6) << cli.output;
+        EXPECT_LT(Clock::now() - start, 2s) << "the second Ctrl+C did not stop the image";
+        EXPECT_TRUE(std::regex_search(cli.output, std::regex("stopped sending the image: cancelled \\(Ctrl\\+C\\) with "
+                                                             "\\d+ of 200000 bytes sent")))
+            << cli.output;
+    }
+}
+
+// A station: unit after unit on one port until Ctrl+C, one failing.
+TEST_F(OrvaneCli, StationCountsUnitsUntilCtrlC)
+{
+    Module module(folder, "com1", "--no-pace --power-on-crs none");
+    Cli cli(Args(module.link, {"--station", "--wake-timeout", "2"}));
+    const char* const setups[] = {"set fail-phase=none", "set fail-phase=2", "set fail-phase=none"};
+    size_t units = 0;
+    for (const char* setup : setups) {
+        ASSERT_TRUE(cli.WaitFor("Turn the power on", units + 1)) << cli.output;
+        EXPECT_EQ(module.Ask(setup), "ok");
+        EXPECT_EQ(module.Ask("power on"), "ok");
+        ++units;
+        ASSERT_TRUE(cli.WaitUntil([&] { return cli.Count("] PASS") + cli.Count("] FAIL") == units; })) << cli.output;
+    }
+    ASSERT_TRUE(cli.WaitFor("Turn the power on", 4)) << cli.output;
+    std::this_thread::sleep_for(3s);   // longer than --wake-timeout: a station waits on
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(), 1) << cli.output;
+    EXPECT_EQ(cli.Count("] PASS"), 2u) << cli.output;
+    EXPECT_EQ(cli.Count("] FAIL (exit 1)"), 1u) << cli.output;
+    EXPECT_NE(cli.output.find("station: 3 units: 2 PASS, 1 FAIL"), std::string::npos) << cli.output;
+    const auto rows = ReadCsv(log);
+    ASSERT_EQ(rows.size(), 4u) << "a header and three units; the wait that Ctrl+C ended is no unit";
+    EXPECT_EQ(rows[1][kResult] + rows[2][kResult] + rows[3][kResult], "PASSFAILPASS");
+}
+
+// Four modules at once, the third failing, and a fifth port that is not
+// there: one log line each, and the exit code of the first failing port in
+// the order given.
+TEST_F(OrvaneCli, SeveralPortsAtOnce)
+{
+    const fs::path other = MakeImage("other.bin", 20000, 2);
+    std::vector<std::unique_ptr<Module>> modules;
+    std::string ports;
+    for (int i = 1; i <= 4; ++i) {
+        const std::string expect = "--expect " + (i == 3 ? other : image).string();
+        modules.push_back(std::make_unique<Module>(folder, "com" + std::to_string(i), "--no-pace " + expect));
+        ports += modules.back()->link + ",";
+    }
+    ports += (folder / "com5").string();
+    Cli cli(Args(ports));
+    EXPECT_EQ(cli.Wait(), 1) << cli.output;
+
+    for (int i = 1; i <= 4; ++i) {
+        const std::string report = modules[size_t(i - 1)]->Ask("report");
+        EXPECT_EQ(Field(report, "\"image\"", "bytes"), "20000") << "port " << i;
+        EXPECT_EQ(Field(report, "", "verdict"), i == 3 ? "\"302\"" : "\"101\"") << "port " << i;
+    }
+    const std::string com = (folder / "com").string();
+    EXPECT_NE(cli.output.find("orvane-cli: " + com + "1 PASS, " + com + "2 PASS, " + com + "3 exit 1, " + com +
+                              "4 PASS, " + com + "5 exit 5; exit 1"),
+              std::string::npos)
+        << cli.output;
+    const auto rows = ReadCsv(log);
+    ASSERT_EQ(rows.size(), 6u) << Slurp(log);
+    std::map<std::string, std::string> results;
+    for (size_t i = 1; i < rows.size(); ++i)
+        results[rows[i][kPort]] = rows[i][kResult] + " " + rows[i][kImage];
+    EXPECT_EQ(results[com + "1"], "PASS image.bin") << "the log names the image given, not a child's copy";
+    EXPECT_EQ(results[com + "3"], "FAIL image.bin");
+    EXPECT_EQ(results[com + "5"], "FAIL image.bin");
+}
+
+} // namespace
