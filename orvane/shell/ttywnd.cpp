@@ -1,6 +1,6 @@
 // The main window: the terminal, the commands of its menu and accelerators,
 // and the modal dialogs it runs.
-#include "orvane/shell.h"
+#include "orvane/shell/shell.h"
 #include "orvane/installer/installdlg.h"
 #include "orvane/settings/settings.h"
 #include "orvane/terminal/screen.h"

@@ -1,7 +1,7 @@
 // The application shell (Win32 side): process entry, the main window and its
 // commands, and the modal dialogs the main window runs.
-#ifndef ORVANE_SHELL_H
-#define ORVANE_SHELL_H
+#ifndef ORVANE_SHELL_SHELL_H
+#define ORVANE_SHELL_SHELL_H
 
 #include "orvane/orvane.h"
 

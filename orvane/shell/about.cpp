@@ -1,7 +1,7 @@
 // The About box: the title and version line, the maker's notice and the
 // icon, all from the template.  Only OK (or Enter, which presses it) ends it;
 // Esc and the close box leave it open.
-#include "orvane/shell.h"
+#include "orvane/shell/shell.h"
 
 // A 64 x 64 picture drawn at (10, 10) when the module carries one.
 #define IDB_ABOUTPICTURE 500

@@ -1,6 +1,6 @@
 // Process entry: registers the main window's class, creates the window and
 // runs the message loop through the accelerator table.
-#include "orvane/shell.h"
+#include "orvane/shell/shell.h"
 
 #include <commctrl.h>
 
