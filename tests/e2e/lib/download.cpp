@@ -102,6 +102,15 @@ DownloadOutcome FinishDownload(HWND hDlg, const DownloadRun& run)
         out.progressMax = bar.high;
         SnapStep(run, "box");
         Answer(hBox, "OK");
+    } else {
+        // What it was waiting for, for whoever reads the failure.
+        const Json report = SimReport();
+        std::string got;
+        for (size_t i = 0; i < report["commands"].size(); i++)
+            got += " " + report["commands"][i]["kind"].str() + "x" +
+                   std::to_string((int)report["commands"][i]["count"].num());
+        Problem("no box: the dialog says \"%s\"; the module (%s) got%s", TextOf(hDlg, IDC_STATUS).c_str(),
+                report["state"].str().c_str(), got.empty() ? " nothing" : got.c_str());
     }
     CHECK(WaitGone(hDlg, 10000), "the Install dialog did not close");
     Settle();

@@ -103,9 +103,11 @@ bool WaitGone(HWND hWnd, DWORD dwLimit)
 // until its window thread waits for input again.
 void Settle()
 {
+    // A program that the module floods is never idle for long: the wait is
+    // bounded, since only the scenario's own waits decide.
     Sleep(1000);
     if (gProcess)
-        WaitForInputIdle(gProcess, kWindowWait);
+        WaitForInputIdle(gProcess, 5000);
     Sleep(1000);
 }
 
