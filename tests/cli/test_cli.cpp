@@ -2,10 +2,10 @@
 // simulators on pseudo-terminals, judged by what it prints, its exit code,
 // its CSV log, and what the simulated modules received.
 #include "orvane/cli/sha256.h"
+#include "tests/support/simprocess.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -15,13 +15,10 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <netinet/in.h>
 #include <poll.h>
 #include <regex>
-#include <spawn.h>
 #include <sstream>
 #include <string>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -32,27 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// Starts a program with its standard output on a pipe.
-pid_t Spawn(std::vector<std::string> args, int* out)
-{
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
-        return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    *out = fds[0];
-    return pid;
-}
 
 std::string Slurp(const fs::path& path)
 {
@@ -71,56 +47,21 @@ std::string Field(const std::string& json, const std::string& after, const std::
 }
 
 // One simulated module on a pty published at <folder>/<name>.
-class Module
+struct Module : SimProcess
 {
-public:
     Module(const fs::path& folder, const std::string& name, const std::string& options)
-        : link(folder / name)
+        : SimProcess(folder / name, Words(options))
     {
-        const fs::path ready = folder / (name + ".ready");
-        fs::remove(ready);
-        std::vector<std::string> args = {MODSIM_PATH, "--link", link, "--control", "0", "--ready-file", ready};
-        std::istringstream words(options);
-        for (std::string w; words >> w;)
-            args.push_back(w);
-        int out;
-        pid_ = Spawn(args, &out);
-        close(out);
-        std::string line;   // "modsim ready link=PATH control=PORT"
-        for (int i = 0; i < 250 && (line = Slurp(ready)).empty(); ++i)
-            std::this_thread::sleep_for(20ms);
-        const size_t at = line.find("control=");
-        control_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(uint16_t(at == std::string::npos ? 0 : std::atoi(line.c_str() + at + 8)));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(connect(control_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0) << "no simulator " << name;
     }
-
-    ~Module()
+    static std::vector<std::string> Words(const std::string& options)
     {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        close(control_);
+        std::vector<std::string> words;
+        std::istringstream in(options);
+        for (std::string w; in >> w;)
+            words.push_back(w);
+        return words;
     }
-
-    std::string Ask(const std::string& request)
-    {
-        const std::string line = request + "\n";
-        send(control_, line.data(), line.size(), MSG_NOSIGNAL);
-        std::string answer;
-        char c;
-        while (recv(control_, &c, 1, 0) == 1 && c != '\n')
-            answer += c;
-        return answer;
-    }
-
-    const std::string link;
-
-private:
-    pid_t pid_ = -1;
-    int control_ = -1;
+    std::string Ask(const std::string& request) { return Request(request); }
 };
 
 // orvane-cli running, its output read as it comes.
@@ -130,7 +71,7 @@ public:
     explicit Cli(std::vector<std::string> args)
     {
         args.insert(args.begin(), CLI_PATH);
-        pid_ = Spawn(args, &out_);
+        pid_ = SpawnWithPipe(args, &out_);
     }
 
     ~Cli()

@@ -2,27 +2,22 @@
 // its pty opened through the link the way Wine opens COM1 (raw, 115200 8N1
 // unless a test says otherwise), and its control port.  Reports are checked
 // as text: the field order is fixed (docs/simulator.md).
-#include "tools/modsim/module.h"
+#include "tests/support/simprocess.h"
 #include "tools/modsim/record.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
 #include <poll.h>
 #include <random>
 #include <regex>
 #include <string>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -54,99 +49,36 @@ double number_after(const std::string& text, const std::string& pattern)
     return std::stod(m[1]);
 }
 
-// One simulator process in a folder of its own: the link, the report file
-// and whatever a test puts there.
-class Sim {
-public:
+// One simulator in a folder of its own: the link, the report file and
+// whatever a test puts there.
+struct Sim {
     explicit Sim(std::vector<std::string> args)
+        : dir(MakeDir()), link(dir + "/com1"), report_file(dir + "/report.json"),
+          process(link, WithReport(std::move(args), report_file))
+    {
+    }
+    ~Sim() { std::filesystem::remove_all(dir); }
+
+    static std::string MakeDir()
     {
         char dir_template[] = "/tmp/modsim-test-XXXXXX";
-        dir = mkdtemp(dir_template);
-        link = dir + "/com1";
-        report_file = dir + "/report.json";
-        args.insert(args.begin(), {MODSIM_PATH, "--link", link, "--control", "0", "--report", report_file});
-
-        int out[2];
-        EXPECT_EQ(pipe(out), 0);
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            std::vector<char*> argv;
-            for (std::string& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        std::string ready;
-        pollfd p{out[0], POLLIN, 0};
-        char c;
-        while (ready.find('\n') == std::string::npos && poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1)
-            ready += c;
-        close(out[0]);
-        const int port = int(number_after(ready, "^modsim ready link=\\S+ control=(\\d+)"));
-        EXPECT_GT(port, 0) << "ready line: " << ready;
-
-        control_ = socket(AF_INET, SOCK_STREAM, 0);
-        const timeval answer_limit{5, 0};   // a simulator that hangs fails the request
-        setsockopt(control_, SOL_SOCKET, SO_RCVTIMEO, &answer_limit, sizeof(answer_limit));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(uint16_t(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(connect(control_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+        return mkdtemp(dir_template);
     }
-
-    ~Sim()
+    static std::vector<std::string> WithReport(std::vector<std::string> args, const std::string& file)
     {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(control_);
-        std::filesystem::remove_all(dir);
+        args.insert(args.begin(), {"--report", file});
+        return args;
     }
 
-    std::string request(const std::string& line)
-    {
-        const std::string out = line + "\n";
-        EXPECT_EQ(send(control_, out.data(), out.size(), MSG_NOSIGNAL), ssize_t(out.size()));
-        std::string answer;
-        char c;
-        while (recv(control_, &c, 1, 0) == 1 && c != '\n')
-            answer += c;
-        return answer;
-    }
-
-    // Asks for the report until it holds `text`; returns the last one.
+    std::string request(const std::string& line) { return process.Request(line); }
     std::string wait_report(const std::string& text, std::chrono::milliseconds limit = 5s)
     {
-        const auto end = Clock::now() + limit;
-        std::string report = request("report");
-        while (report.find(text) == std::string::npos && Clock::now() < end) {
-            std::this_thread::sleep_for(20ms);
-            report = request("report");
-        }
-        return report;
+        return process.WaitReport(text, limit);
     }
-
-    // `quit`, then the exit status.
-    int quit()
-    {
-        EXPECT_EQ(request("quit"), "ok");
-        int status = -1;
-        for (int i = 0; i < 250 && waitpid(pid_, &status, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(20ms);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    int quit() { return process.Quit(); }
 
     std::string dir, link, report_file;
-
-private:
-    pid_t pid_ = -1;
-    int control_ = -1;
+    SimProcess process;
 };
 
 // The Windows program's end of the line.
@@ -433,128 +365,6 @@ TEST(ModsimRecord, CutsCommandsOutOfTheByteStream)
         for (const modsim::Command& cmd : record.commands)
             got += std::string(got.empty() ? "" : " ") + modsim::kind_name(cmd.kind) + ":" + std::to_string(cmd.count);
         EXPECT_EQ(got, c.expected) << c.name;
-    }
-}
-
-// The monitor alone, on a clock the test moves.
-struct Bench {
-    explicit Bench(const modsim::Behaviour& b) : module(b) {}
-
-    void in(const std::string& bytes)
-    {
-        ms += 1;
-        module.receive(bytes, ms, modsim::Line{115200, 8, "none", 1});
-        collect();
-    }
-    void wait(double step)
-    {
-        ms += step;
-        module.tick(ms);
-        collect();
-    }
-    void collect()
-    {
-        for (const modsim::Outgoing& o : module.take_output()) {
-            said += o.text;
-            module.reply_written(o.reply_id, ms, ms);
-        }
-    }
-
-    modsim::Module module;
-    double ms = 0;
-    std::string said;
-};
-
-// The Windows program acts on "r\r" and on these groups anywhere in a line:
-// with noise on, they must still appear only where a reply puts them.
-TEST(ModsimMonitor, NoiseNeverForgesACode)
-{
-    struct Case {
-        modsim::Model model;
-        const char* expected;   // the image is "image"
-        std::vector<std::string> codes;
-    };
-    const Case cases[] = {
-        {modsim::Model::k520W, "image", {"000", "100", "200", "101"}},
-        {modsim::Model::k41, "image", {"000", "100", "200", "101"}},
-        {modsim::Model::k710F, "other", {"100", "200", "302"}},
-    };
-    for (const auto& [model, expected, codes] : cases) {
-        modsim::Behaviour b;
-        b.model = model;
-        b.expected = expected;
-        b.noise = true;
-        Bench bench(b);
-        bench.module.power_on(0);
-        bench.in("\r");
-        if (model != modsim::Model::k710F)
-            bench.in("flash");
-        bench.in("p 60\r");
-        bench.in("image");
-        bench.wait(400);
-
-        SCOPED_TRACE(bench.said);
-        EXPECT_EQ(bench.said.find("r\r"), std::string::npos);
-        std::vector<std::pair<size_t, std::string>> found;
-        for (const char* group : {"000", "100", "200", "101", "302"})
-            for (size_t at = bench.said.find(group); at != std::string::npos; at = bench.said.find(group, at + 1))
-                found.push_back({at, group});
-        std::sort(found.begin(), found.end());
-        std::vector<std::string> seen;
-        for (const auto& f : found)
-            seen.push_back(f.second);
-        EXPECT_EQ(seen, codes);
-        if (model != modsim::Model::k710F)
-            EXPECT_NE(bench.said.find(" 000\r\n"), std::string::npos);
-    }
-}
-
-TEST(ModsimMonitor, TimersPowerOnAndEndTheImage)
-{
-    modsim::Behaviour b;   // idle 300 ms, start timeout 3000 ms
-    {
-        SCOPED_TRACE("an empty image ends at the start timeout");
-        Bench bench(b);
-        bench.module.power_on(0);
-        bench.in("\r");
-        bench.in("flash");
-        bench.in("p 60\r");
-        bench.said.clear();
-        bench.wait(2999);
-        EXPECT_EQ(bench.said, "");
-        bench.wait(2);
-        EXPECT_EQ(bench.said, "101\r\n");
-        EXPECT_EQ(bench.module.state(), modsim::State::Off);
-    }
-    {
-        SCOPED_TRACE("an image ends when the line is idle; a silent verdict is not sent");
-        modsim::Behaviour silent = b;
-        silent.silent_phase = 3;
-        Bench bench(silent);
-        bench.module.power_on(0);
-        bench.in("\r");
-        bench.in("flash");
-        bench.in("p 60\r");
-        bench.said.clear();
-        bench.in("abc");
-        bench.wait(298);
-        EXPECT_EQ(bench.module.state(), modsim::State::Image);
-        bench.wait(2);
-        EXPECT_EQ(bench.module.state(), modsim::State::Off);
-        EXPECT_EQ(bench.said, "");
-        EXPECT_EQ(bench.module.record().image, "abc");
-    }
-    {
-        SCOPED_TRACE("power on a delay after the first CR");
-        modsim::Behaviour delayed = b;
-        delayed.power_on_delay_ms = 200;
-        Bench bench(delayed);
-        bench.in("\r");
-        bench.in("\r");
-        bench.wait(198);
-        EXPECT_EQ(bench.module.state(), modsim::State::Off);
-        bench.wait(2);
-        EXPECT_EQ(bench.module.state(), modsim::State::Boot);
     }
 }
 

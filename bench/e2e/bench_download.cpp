@@ -2,7 +2,7 @@
 // real tick in phase 0, the handshake latencies, and a 256 KiB download
 // against the wire time.  Every time is the simulator's, taken where the
 // module sees the bytes.
-#include "../lib/driver.h"
+#include "tests/e2e/lib/driver.h"
 
 #include <algorithm>
 #include <vector>
