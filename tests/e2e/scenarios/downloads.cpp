@@ -42,14 +42,23 @@ void SecondFromRememberedName()
     ExpectSuccess(Download(run));
 }
 
-// Disconnect and Connect between downloads: the next one still works.
+// Disconnect and Connect between downloads, by their accelerators: the
+// menu follows, a key typed while disconnected goes nowhere, and the next
+// download works.
 void AfterReconnect()
 {
     Chord(gMain, { VK_SHIFT, VK_NEXT });
     Settle();
+    CHECK(ActionMenu() == "normal grey grey normal", "after Disconnect the menu is not the disconnected one");
+    Sim("clear");
+    Type(gMain, "z");
+    Settle();
+    CHECK(LastCommand(SimReport(), "data").isNull(), "a key typed while disconnected reached the module");
+
     Chord(gMain, { VK_SHIFT, VK_PRIOR });
     Settle();
     REQUIRE(OtherWindows().empty(), "Connect showed \"%s\"", TextOf(OtherWindows()[0]).c_str());
+    CHECK(ActionMenu() == "grey normal normal normal", "after Connect the menu is not the connected one");
     DownloadRun run;
     run.image = MakeImage("image-reconnect.bin", 5000, 4);
     ExpectSuccess(Download(run));

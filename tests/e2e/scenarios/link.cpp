@@ -1,6 +1,6 @@
 // The port link as a user meets it: the program starts connected to the
-// module on COM1, typed characters and Shift+F2's test block reach the
-// module at the normal rate, and Disconnect and Connect follow the menu.
+// module on COM1, and typed characters and Shift+F2's test block reach the
+// module at the normal rate.
 #include "../lib/driver.h"
 
 namespace {
@@ -47,33 +47,9 @@ void TypedAndTestBlock()
           "Shift+F2 sent %d bytes \"%s...\"", (int)block["count"].num(), block["text"].str().substr(0, 16).c_str());
 }
 
-// Disconnect and Connect, by their accelerators: the menu follows, and a
-// key typed while disconnected goes nowhere.
-void DisconnectConnect()
-{
-    Chord(gMain, { VK_SHIFT, VK_NEXT });
-    Settle();
-    std::string lines = ActionMenu();
-    CHECK(lines == "normal grey grey normal", "after Disconnect the menu lines are [%s]", lines.c_str());
-    Sim("clear");
-    Type(gMain, "z");
-    Settle();
-    CHECK(LastCommand(SimReport(), "data").isNull(), "a key typed while disconnected reached the module");
-
-    Chord(gMain, { VK_SHIFT, VK_PRIOR });
-    Settle();
-    CHECK(OtherWindows().empty(), "Connect showed \"%s\"", OtherWindows().empty() ? "" : TextOf(OtherWindows()[0]).c_str());
-    lines = ActionMenu();
-    CHECK(lines == "grey normal normal normal", "after Connect the menu lines are [%s]", lines.c_str());
-    Type(gMain, "y");
-    Json report = WaitReport([](const Json& r) { return LastCommand(r, "data")["text"].str() == "y"; });
-    CHECK(LastCommand(report, "data")["text"].str() == "y", "a key typed after Connect did not reach the module");
-}
-
 } // namespace
 
 const Suite kLink("link", {
     { "start-with-com1", StartWithPort, true },
     { "typed-and-test-block", TypedAndTestBlock },
-    { "disconnect-connect", DisconnectConnect },
 });
