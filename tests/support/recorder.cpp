@@ -173,7 +173,7 @@ BOOL WINAPI SetCaretPos(int X, int Y)
 // Win32 side.
 BOOL SetupConnection(HWND hWnd, int nMode)
 {
-    Record(Make("SetupConnection", hWnd, nMode));
+    Record(Make("SetupConnection", hWnd, nMode, gCondition));   // b: the phase it found
     return TRUE;
 }
 

@@ -57,4 +57,23 @@ TEST(FillDCB, ModesLineFieldsAndFlowControl)
     }
 }
 
+// The watcher polls only a port whose waits keep ending empty: stray empty
+// waits, or ones that find bytes queued, never make it give up on events.
+TEST(Watcher, PollsOnlyAfterEmptyWaitsInARow)
+{
+    const struct { const char* waits; bool fPolls; } rows[] = {
+        // e: no event, nothing queued; q: no event, bytes queued; r: EV_RXCHAR
+        { "eeeeeee", false }, { "eeeeeeee", true }, { "eeeeqeeeeeeer", false }, { "ereeeeeerqeeeeeee", false },
+        { "rrrreeeeeeee", true },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.waits);
+        int nEmpty = 0;
+        BOOL fPolls = FALSE;
+        for (const char* w = row.waits; *w && !fPolls; ++w)
+            fPolls = NoteEventWait(&nEmpty, *w == 'r', *w == 'q' ? 5 : 0);
+        EXPECT_EQ(fPolls, row.fPolls);
+    }
+}
+
 } // namespace

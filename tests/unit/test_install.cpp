@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -35,10 +36,17 @@ protected:
         recorder::DetachAll();
         recorder::Attach(hMain, &tty);
         hTTYWnd = hMain;
+        // Every global a run touches, so that no test depends on another.
         ResetReceiveState();
+        gpfnParseOnWindowThread = nullptr;
+        gpfnParserWait = nullptr;
         gCondition = 0;
         gIsActivate = 0;
         nModel = 1;
+        max_timeout = 0;
+        nCount = 0;
+        dwImageTaken = 0;
+        fImageStalled = FALSE;
         gszMyFileName[0] = '\0';
         dir = fs::temp_directory_path() / ("orvane-install-" + std::to_string(::getpid()));
         fs::create_directories(dir);
@@ -239,21 +247,33 @@ TEST_F(Install, WaitingCounter)
 
 // Cancel pressed while the watcher is in the middle of a reply (it holds the
 // parser's lock between reading the phase and storing the new one): Cancel
-// waits for it and still wins, so the image never goes out.
+// waits for it and still wins, so the image never goes out.  The lock tells
+// when Cancel has begun to wait; a Cancel that does not wait ends instead.
 TEST_F(Install, CancelDuringAReplyWins)
 {
     Open(image);
     Play({ k000, "T", k100, "T" });   // phase 2, "p 60" sent
+    static std::atomic<int> events;   // Cancel waiting for the lock, or done
+    events = 0;
+    gpfnParserWait = [] { events.fetch_add(1); events.notify_all(); };
+    std::atomic<bool> fCancelled{ false };
     std::thread cancel;
     {
-        std::unique_lock<std::mutex> parsing(gParserLock);
+        std::unique_lock<PARSERLOCK> parsing(gParserLock);
         ASSERT_EQ(gCondition, 2);     // the watcher has read phase 2 for a "200"
-        cancel = std::thread([this] { InstallCommand(hDlg, IDC_INSTCANCEL, 0); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        cancel = std::thread([&] {
+            InstallCommand(hDlg, IDC_INSTCANCEL, 0);
+            fCancelled = true;
+            events.fetch_add(1);
+            events.notify_all();
+        });
+        events.wait(0);
+        EXPECT_FALSE(fCancelled) << "Cancel did not wait for the reply being parsed";
         gCondition = 3;               // ... and stores its result
         gIsActivate = 6;
     }
     cancel.join();
+    gpfnParserWait = nullptr;
     ExpectState(5, 6, 1);
     recorder::ClearCalls();
     Play({ "T" });
@@ -319,10 +339,28 @@ TEST_F(Install, ChunksOfTheImage)
         const auto writes = recorder::CallsNamed("WriteCommBytes");
         EXPECT_EQ(writes.size(), s.chunks);
         EXPECT_EQ(recorder::CallsNamed("ProgressStep").size(), s.chunks);
+        EXPECT_EQ(recorder::CallsNamed("Repaint").size(), s.chunks) << "the dialog is repainted once a chunk";
         EXPECT_TRUE(std::all_of(writes.begin(), writes.end(), [](const recorder::Call& w) { return w.a <= 1024; }));
         EXPECT_TRUE(Line() == bytes);
         EXPECT_EQ(dwImageTaken, s.size);
     }
+}
+
+// Each chunk is preceded by a turn of the parser: a 302 the watcher left
+// unparsed behind another line is seen before the next chunk goes out.
+TEST_F(Install, EachChunkHasAParserTurn)
+{
+    recorder::gFileField = Write("three.bin", Pattern(3 * 1024));
+    gCondition = 3;
+    gIsActivate = 7;
+    std::vector<int> phases;
+    recorder::gOnWrite = [&phases](const recorder::Call&) {
+        if (phases.empty())
+            Reply("noise\r\n302\r\n");   // one line parsed on arrival, the 302 waits
+        phases.push_back(gCondition);
+    };
+    EXPECT_EQ(SendFileInstall(hDlg, gszMyFileName), 1);
+    EXPECT_EQ(phases, (std::vector<int>{ 3, 5, 5 }));
 }
 
 // A port that takes part of a write: the rest follows in order, the bar
