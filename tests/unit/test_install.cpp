@@ -148,6 +148,8 @@ struct Script
 
 const Script kRuns[] = {
     { "wake-up CRs, one per tick", 1, true, false, nullptr, { "T", "T", "T" }, "w:\\r w:\\r w:\\r", 0, 1, 1 },
+    { "a reply behind a noise line in one block: the tick parses it", 1, true, false, nullptr,
+      { "** monitor v1.4 **\r\n" + k000, "T" }, "s:Initializing! w:flash", 1, 3, 1 },
     { "MRQ-520W to success", 3, true, false, nullptr,
       { k000, "T", "T", k100, "T", "T", k200, "T", "T", "101\r\n", "T" },
       "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r s:Downloading program to MRQ-520W! " +
@@ -231,7 +233,8 @@ TEST_F(Install, Runs)
 }
 
 // The verdict may take 501 ticks after the image; the 502nd fails the run,
-// and a 101 parsed at the start of the next tick no longer helps.
+// and a 101 parsed at the start of the next tick no longer helps.  The next
+// download counts its 501 ticks anew.
 TEST_F(Install, WaitingCounter)
 {
     Open(image);
@@ -243,6 +246,26 @@ TEST_F(Install, WaitingCounter)
     ExpectState(5, 11, 1);
     Play({ "101\r\n", "T" });
     EXPECT_EQ(recorder::Transcript(), kFail);
+
+    Play({ "D" });
+    ResetReceiveState();
+    Open(image);
+    Play({ k000, "T", k100, "T", k200, "T", "T501" });
+    ExpectState(3, 8, 1);
+}
+
+// Message boxes run a loop of their own in which the dialog's timer ticks
+// on: a tick during the box of a failed image open starts nothing more, and
+// one during the verdict's box closes the dialog.
+TEST_F(Install, TicksWhileABoxIsUp)
+{
+    Open((dir / "missing.bin").string());
+    recorder::gOnMessage = [this](const recorder::Call&) { InstallTick(hDlg); };
+    Play({ k000, "T", k100, "T", k200, "T" });
+    EXPECT_EQ(recorder::CallsNamed("Message").size(), 1u) << recorder::Transcript();
+    ExpectState(3, 8, 1);
+    Play({ "101\r\n", "T" });
+    EXPECT_EQ(recorder::CallsNamed("End").size(), 2u) << "the verdict's box, then the tick inside it";
 }
 
 // Cancel pressed while the watcher is in the middle of a reply (it holds the
