@@ -81,6 +81,12 @@ protected:
         return bytes;
     }
 
+    // The files this process has open.
+    static size_t OpenFiles()
+    {
+        return (size_t)std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    }
+
     // Everything the port took, in order.
     static std::string Line()
     {
@@ -404,7 +410,9 @@ TEST_F(Install, ShortWrites)
         { "nothing for 4.5 s, then all", { { 0, TRUE }, { 0, TRUE }, { 0, TRUE }, { kAll, TRUE } }, 1500, 1, 2500, 3, 6 },
         { "300 bytes, then nothing for 5 s", { { 300, TRUE }, { 0, TRUE } }, 1000, IMAGE_STALLED, 300, 0, 6 },
         { "a write fails after 100 more", { { 1024, TRUE }, { 100, FALSE } }, 1, IMAGE_STALLED, 1124, 1, 2 },
+        { "then a port that takes it all", { { kAll, TRUE } }, 1, 1, 2500, 3, 3 },
     };
+    const size_t nOpen = OpenFiles();
     const std::string bytes = Pattern(2500);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -431,13 +439,16 @@ TEST_F(Install, ShortWrites)
             EXPECT_EQ(line.size(), c.nResult == 1 ? bytes.size() : c.dwTaken);
         }
     }
+    EXPECT_EQ(OpenFiles(), nOpen) << "an image was left open (on Windows: locked)";
 }
 
 // Opening the image: a long path works; a missing file says so (owned by
-// the main window) without touching the buttons; a cancelled chooser for an
-// empty field sends "r" whatever the model and ends the dialog.
+// the main window) without touching the buttons; for an empty field the
+// chooser's pick goes into the field, and a cancelled chooser sends "r"
+// whatever the model and ends the dialog.  Every opened image is closed.
 TEST_F(Install, OpeningTheImage)
 {
+    const size_t nOpen = OpenFiles();
     const std::string longPath = Write(std::string(120, 'd') + "/image.bin", "IMG");
     ASSERT_GT(longPath.size(), 99u);
     recorder::gFileField = longPath;
@@ -453,8 +464,16 @@ TEST_F(Install, OpeningTheImage)
     recorder::ClearCalls();
     recorder::gFileField.clear();
     nModel = 2;
+    recorder::gChooserAnswer = image;
+    EXPECT_EQ(SendFileInstall(hDlg, gszMyFileName), 1);
+    EXPECT_EQ(recorder::Transcript(), "choose field:" + image + " " + kSendImage);
+
+    recorder::ClearCalls();
+    recorder::gFileField.clear();
+    recorder::gChooserAnswer.reset();
     EXPECT_EQ(SendFileInstall(hDlg, gszMyFileName), 0);
     EXPECT_EQ(recorder::Transcript(), "choose w:r\\r end");
+    EXPECT_EQ(OpenFiles(), nOpen) << "an image was left open (on Windows: locked)";
 }
 
 // Shift+F3: the chosen file in one write; nothing without a choice or a file.
