@@ -130,7 +130,6 @@ void Transfer(HWND hDlg, int nModelNo)
     BOOL fStalled = FALSE;
     {
         std::lock_guard<PARSERLOCK> hold(gParserLock);
-        nModelNo = nModel;
         if (gCondition == 3 && nSent == IMAGE_STALLED) {
             gIsActivate = 11;
             gCondition = 5;
