@@ -5,7 +5,6 @@
 #ifndef ORVANE_TESTS_FUZZ_REPLYTABLE_H
 #define ORVANE_TESTS_FUZZ_REPLYTABLE_H
 
-#include <cstdio>
 #include <string>
 
 namespace replytable {
@@ -16,9 +15,7 @@ struct STATE
     bool operator==(const STATE&) const = default;
     std::string Text() const
     {
-        char sz[40];
-        std::snprintf(sz, sizeof sz, "%d/%d/%d ", nPhase, nStep, nModel);
-        return sz;
+        return std::to_string(nPhase) + "/" + std::to_string(nStep) + "/" + std::to_string(nModel) + " ";
     }
 };
 
