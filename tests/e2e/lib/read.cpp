@@ -168,7 +168,8 @@ std::vector<std::string> Screen()
     std::vector<std::string> rows;
     BOOL fWow64 = FALSE;
     IsWow64Process(gProcess, &fWow64);
-    const ULONG_PTR record = (ULONG_PTR)GetWindowLongPtrA(gMain, 0);
+    // A 32-bit window keeps 4 bytes there, which only the 32-bit call reads.
+    const ULONG_PTR record = fWow64 ? (ULONG)GetWindowLongA(gMain, 0) : (ULONG_PTR)GetWindowLongPtrA(gMain, 0);
     BYTE cells[SCREEN_ROWS * SCREEN_COLUMNS];
     SIZE_T got = 0;
     if (!CHECK(record && ReadProcessMemory(gProcess, (LPCVOID)(record + (fWow64 ? 4 : sizeof(HANDLE)) + 1), cells,
