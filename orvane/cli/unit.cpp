@@ -51,7 +51,8 @@ const ADVICE kAdvice[] = {
     {kExitNoWake, "the power (on after removing the LAN card), the cable and the port, and the installation rate (--rate)",
      "the cable and the port"},
     {kExitImage, "the image file", "the image file"},
-    {kExitPort, "the cable and the port (its name, its permissions, another program using it)", ""},
+    {kExitPort, "the cable and the port (its name, its permissions, another program using it)",
+     "the cable, the adapter and the port"},
 };
 
 double Since(Clock::time_point t)
@@ -175,10 +176,10 @@ void Live(const std::string& text, bool milestone = false)
     c.screen->Live(0, line, milestone);
 }
 
+// What the port has taken of the image, never what was merely handed to it.
 uint64_t BytesSent()
 {
-    const uint64_t sent = uint64_t(gUnit.steps) * IMAGE_CHUNK;
-    return sent < gUnit.context->image->size ? sent : gUnit.context->image->size;
+    return dwImageTaken;
 }
 
 double TransferRate()
@@ -291,6 +292,11 @@ std::string Reason(int code)
     case kExitImage:
         what = "the image file could not be opened (" + gUnit.message + ")";
         break;
+    case kExitPort:
+        std::snprintf(text, sizeof(text), "the port stopped taking the image after %llu of %llu bytes",
+                      (unsigned long long)BytesSent(), (unsigned long long)gUnit.context->image->size);
+        what = text;
+        break;
     case kExitCancelled:
         what = "cancelled (Ctrl+C)";
         if (gUnit.stage == kImage) {
@@ -316,10 +322,12 @@ UnitReport Finish()
     r.seconds = Since(gUnit.start);
     r.model = gUnit.modelKnown ? ModelName(nModel) : "";
     r.verdict = gUnit.message;
-    if (gUnit.transferred)
+    if (gUnit.transferred && !fImageStalled)
         r.bytesPerSecond = TransferRate();
     if (gUnit.message == kSuccess)
         r.code = kExitInstalled;
+    else if (fImageStalled && gUnit.transferred)
+        r.code = kExitPort;
     else if (gUnit.message == kFail)
         r.code = Saw302() ? kExitModuleFailed : kExitNoVerdict;
     else if (gUnit.outcome == kImageProblem || !gUnit.message.empty())
@@ -379,8 +387,10 @@ void InstallEnable(HWND, int idControl, BOOL fEnable)
         gUnit.recent.clear();
         Observe();
     } else {
-        // The verdict is waited for once the image is out of the port.
-        PortDrain();
+        // The verdict is waited for once the image is out of the port; a
+        // port that stopped taking it has nothing to drain.
+        if (!fImageStalled)
+            PortDrain();
         gUnit.transferring = false;
         gUnit.transferred = true;
         gUnit.transferEnd = Clock::now();
@@ -421,6 +431,12 @@ void InstallMessage(HWND, LPCSTR lpszText, LPCSTR)
 void InstallPause(DWORD dwMilliseconds)
 {
     PortWait(int(dwMilliseconds));
+}
+
+DWORD InstallClock(void)
+{
+    static const Clock::time_point start = Clock::now();
+    return DWORD(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
 void InstallEnd(HWND)
@@ -497,6 +513,8 @@ UnitReport RunUnit(UnitContext& context)
     gUnit.interruptBase = Interrupts();
     gUnit.startIso = NowIso();
     ForgetReceived();
+    dwImageTaken = 0;
+    fImageStalled = FALSE;
     nCount = 0;   // counts only once the image is out; a run starts at nought
 
     // As the Download command: the installation rate, empty receive buffers,
