@@ -3,6 +3,7 @@
 #include "orvane/cli/options.h"
 #include "orvane/cli/session.h"
 #include "orvane/cli/system.h"
+#include "orvane/version.h"
 
 #include <cstdio>
 
@@ -13,6 +14,10 @@ int main(int argc, char** argv)
     if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
         std::fprintf(stderr, "orvane-cli: %s (orvane-cli --help tells more)\n", error.c_str());
         return kExitUsage;
+    }
+    if (options.version) {
+        std::printf("orvane-cli %s\n", ORVANE_VERSION);
+        return kExitInstalled;
     }
     if (options.help) {
         std::fputs(HelpText(), stdout);

@@ -65,6 +65,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             o->help = true;
             return true;
         }
+        if (name == "--version") {
+            o->version = true;
+            return true;
+        }
         if (name == "--station") {
             o->station = true;
             continue;
@@ -153,7 +157,7 @@ SYNOPSIS
     orvane-cli --port PORT[,PORT...] --image FILE [--rate 57600|115200]
                [--normal-rate 19200|115200] [--verdict-timeout SECONDS]
                [--wake-timeout SECONDS] [--log FILE] [--station]
-    orvane-cli --help
+    orvane-cli --help | --version
 
 DESCRIPTION
     orvane-cli does what the Download command of orvane does, from a console:
@@ -221,6 +225,9 @@ OPTIONS
 
     --help
         This text.
+
+    --version
+        The version of orvane-cli (and of orvane, which it comes with).
 
 EXIT STATUS
     0   installed (with --station: no unit failed)

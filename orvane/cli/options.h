@@ -29,6 +29,7 @@ struct Options
     std::string log;
     bool station = false;
     bool help = false;
+    bool version = false;
 
     // Between a parent and the child it starts for one of several ports.
     bool child = false;
