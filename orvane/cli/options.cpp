@@ -1,7 +1,13 @@
 #include "orvane/cli/options.h"
 
+#include "orvane/cli/ports.h"
+#include "orvane/cli/version.h"
+
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -37,14 +43,20 @@ std::vector<std::string> SplitPorts(const std::string& text)
     }
 }
 
-// orvane.exe's port link opens "COM" and the record's port number, 1 to 9.
-bool PortNameOk(const std::string& port)
+// Windows: COM1 to COM256, opened as \\.\COMn (COM10 and above need it).
+// Linux: any terminal device path.  Identities (usb:..., serial:...) are
+// resolved later, against the machine's ports.
+bool PortNameOk(std::string* port)
 {
 #ifdef _WIN32
-    return port.size() == 4 && (port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0) &&
-           port[3] >= '1' && port[3] <= '9';
+    if (port->size() < 4 || port->size() > 6 || _strnicmp(port->c_str(), "COM", 3) != 0 || (*port)[3] == '0' ||
+        port->find_first_not_of("0123456789", 3) != std::string::npos)
+        return IsIdentity(*port);
+    const int n = std::atoi(port->c_str() + 3);
+    *port = "COM" + std::to_string(n);
+    return n >= 1 && n <= 256;
 #else
-    return !port.empty();
+    return !port->empty();
 #endif
 }
 
@@ -55,28 +67,202 @@ std::string Seconds(double value)
     return text;
 }
 
+bool ParseModel(const std::string& text, int* model)
+{
+    std::string name = text;
+    if (name.rfind("MRQ-", 0) == 0 || name.rfind("mrq-", 0) == 0)
+        name = name.substr(4);
+    for (int n = 1; n <= 3; ++n)
+        if (name == ModelName(n) + 4 || (n == 1 && name == "520w") || (n == 3 && name == "710f")) {
+            *model = n;
+            return true;
+        }
+    return false;
+}
+
+bool ParseDigest(const std::string& text, std::string* digest)
+{
+    if (text.size() != 64 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return false;
+    *digest = text;
+    for (char& c : *digest)
+        c = char(std::tolower((unsigned char)c));
+    return true;
+}
+
+const char* const kValueOptions[] = {
+    "--port", "--image", "--rate", "--normal-rate", "--verdict-timeout", "--wake-timeout", "--log", "--image-name",
+    "--retries", "--sha256", "--expect-model", "--job",
+};
+
+bool TakesValue(const std::string& name)
+{
+    for (const char* o : kValueOptions)
+        if (name == o)
+            return true;
+    return false;
+}
+
+// One option with its value; false with the reason.
+bool Apply(const std::string& name, const std::string& value, Options* o, std::string* error)
+{
+    if (name == "--port") {
+        o->ports = SplitPorts(value);
+        for (std::string& port : o->ports)
+            if (!PortNameOk(&port)) {
+#ifdef _WIN32
+                *error = "--port takes COM1 to COM256, usb:VID:PID[:SERIAL] or serial:SERIAL, not \"" + port + "\"";
+#else
+                *error = "--port: an empty port name in \"" + value + "\"";
+#endif
+                return false;
+            }
+        o->portsGiven = o->ports;
+    } else if (name == "--image") {
+        o->image = value;
+    } else if (name == "--image-name") {
+        o->imageName = value;
+    } else if (name == "--log") {
+        o->log = value;
+    } else if (name == "--rate") {
+        if (!ParseRate(value, 57600, 115200, &o->rate)) {
+            *error = "--rate takes 57600 or 115200, not " + value;
+            return false;
+        }
+    } else if (name == "--normal-rate") {
+        if (!ParseRate(value, 19200, 115200, &o->normalRate)) {
+            *error = "--normal-rate takes 19200 or 115200, not " + value;
+            return false;
+        }
+    } else if (name == "--retries") {
+        char* end = nullptr;
+        const long n = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || n < 0 || n > 100) {
+            *error = "--retries takes a number from 0 to 100, not " + value;
+            return false;
+        }
+        o->retries = int(n);
+    } else if (name == "--sha256") {
+        if (!ParseDigest(value, &o->sha256)) {
+            *error = "--sha256 takes the image's SHA-256 as 64 hex digits, not " + value;
+            return false;
+        }
+    } else if (name == "--expect-model") {
+        if (!ParseModel(value, &o->expectModel)) {
+            *error = "--expect-model takes 520W, 41 or 710F, not " + value;
+            return false;
+        }
+    } else if (!ParseSeconds(value, name == "--verdict-timeout" ? &o->verdictTimeout : &o->wakeTimeout)) {
+        *error = name + " takes a number of seconds above 0, not " + value;
+        return false;
+    }
+    return true;
+}
+
+// The job file: "key = value" lines, # comments; the keys are the options'
+// names without their dashes.  Relative paths are the job file's folder's.
+bool LoadJob(const std::string& path, Options* o, std::string* error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = "cannot read the job file " + path;
+        return false;
+    }
+    const size_t slash = path.find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    auto relative = [&](const std::string& file) {
+        const bool absolute = !file.empty() && (file[0] == '/' || file[0] == '\\' || (file.size() > 1 && file[1] == ':'));
+        return absolute ? file : folder + file;
+    };
+    int number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        const std::string where = path + ":" + std::to_string(number) + ": ";
+        const size_t hash = line.find('#');
+        if (hash != std::string::npos)
+            line.erase(hash);
+        auto trim = [](std::string text) {
+            const size_t first = text.find_first_not_of(" \t\r");
+            const size_t last = text.find_last_not_of(" \t\r");
+            return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+        };
+        line = trim(line);
+        if (line.empty())
+            continue;
+        const size_t equals = line.find('=');
+        const std::string key = trim(line.substr(0, equals));
+        const std::string value = equals == std::string::npos ? std::string() : trim(line.substr(equals + 1));
+        if (equals == std::string::npos || value.empty()) {
+            *error = where + "write \"" + key + " = VALUE\"";
+            return false;
+        }
+        if (key == "station") {
+            if (value != "yes" && value != "no" && value != "true" && value != "false") {
+                *error = where + "station takes yes or no, not " + value;
+                return false;
+            }
+            o->station = value == "yes" || value == "true";
+            continue;
+        }
+        static const char* const kKeys[] = {"image", "sha256", "expect-model", "rate", "normal-rate",
+                                            "verdict-timeout", "wake-timeout", "retries", "log", "port", "ports"};
+        bool known = false;
+        for (const char* k : kKeys)
+            known = known || key == k;
+        if (!known) {
+            *error = where + "unknown key \"" + key + "\"";
+            return false;
+        }
+        const std::string name = "--" + (key == "ports" ? std::string("port") : key);
+        if (!Apply(name, key == "image" || key == "log" ? relative(value) : value, o, error)) {
+            *error = where + *error;
+            return false;
+        }
+    }
+    o->job = path;
+    return true;
+}
+
 } // namespace
+
+const char* ModelName(int nModelNo)
+{
+    switch (nModelNo) {
+    case 1: return "MRQ-520W";
+    case 2: return "MRQ-41";
+    case 3: return "MRQ-710F";
+    }
+    return "";
+}
+
+const char* ToolVersion()
+{
+    return ORVANE_VERSION;
+}
 
 bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error)
 {
+    // The job file first, wherever --job stands: the command line overrides it.
+    for (size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == "--job") {
+            if (!LoadJob(args[i + 1], o, error))
+                return false;
+            break;
+        }
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
         if (name == "--help" || name == "-h") {
             o->help = true;
             return true;
         }
-        if (name == "--station") {
-            o->station = true;
+        if (name == "--station" || name == "--child" || name == "--list-ports" || name == "--json" ||
+            name == "--check") {
+            bool& flag = name == "--station" ? o->station : name == "--child" ? o->child
+                         : name == "--list-ports" ? o->listPorts : name == "--json" ? o->json : o->check;
+            flag = true;
             continue;
         }
-        if (name == "--child") {
-            o->child = true;
-            continue;
-        }
-        const bool takesValue = name == "--port" || name == "--image" || name == "--rate" ||
-                                name == "--normal-rate" || name == "--verdict-timeout" ||
-                                name == "--wake-timeout" || name == "--log" || name == "--image-name";
-        if (!takesValue) {
+        if (!TakesValue(name)) {
             *error = "unknown option " + name;
             return false;
         }
@@ -85,38 +271,11 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             return false;
         }
         const std::string& value = args[++i];
-        if (name == "--port") {
-            o->ports = SplitPorts(value);
-            for (const std::string& port : o->ports)
-                if (!PortNameOk(port)) {
-#ifdef _WIN32
-                    *error = "--port takes COM1 to COM9, not \"" + port + "\"";
-#else
-                    *error = "--port: an empty port name in \"" + value + "\"";
-#endif
-                    return false;
-                }
-        } else if (name == "--image") {
-            o->image = value;
-        } else if (name == "--image-name") {
-            o->imageName = value;
-        } else if (name == "--log") {
-            o->log = value;
-        } else if (name == "--rate") {
-            if (!ParseRate(value, 57600, 115200, &o->rate)) {
-                *error = "--rate takes 57600 or 115200, not " + value;
-                return false;
-            }
-        } else if (name == "--normal-rate") {
-            if (!ParseRate(value, 19200, 115200, &o->normalRate)) {
-                *error = "--normal-rate takes 19200 or 115200, not " + value;
-                return false;
-            }
-        } else if (!ParseSeconds(value, name == "--verdict-timeout" ? &o->verdictTimeout : &o->wakeTimeout)) {
-            *error = name + " takes a number of seconds above 0, not " + value;
+        if (name != "--job" && !Apply(name, value, o, error))
             return false;
-        }
     }
+    if (o->listPorts)
+        return true;
     if (o->ports.empty() || o->image.empty()) {
         *error = o->ports.empty() ? "--port is missing" : "--image is missing";
         return false;
@@ -138,8 +297,16 @@ std::vector<std::string> ChildArguments(const Options& o, const std::string& por
         args.insert(args.end(), {"--wake-timeout", Seconds(o.wakeTimeout)});
     if (!o.log.empty())
         args.insert(args.end(), {"--log", o.log});
+    if (o.retries > 0)
+        args.insert(args.end(), {"--retries", std::to_string(o.retries)});
+    if (!o.sha256.empty())
+        args.insert(args.end(), {"--sha256", o.sha256});
+    if (o.expectModel)
+        args.insert(args.end(), {"--expect-model", ModelName(o.expectModel) + 4});
     if (o.station)
         args.push_back("--station");
+    if (o.json)
+        args.push_back("--json");
     args.push_back("--child");
     return args;
 }

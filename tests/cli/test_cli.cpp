@@ -1,7 +1,7 @@
 // orvane-cli as a technician runs it: the real program against module
 // simulators on pseudo-terminals, judged by what it prints, its exit code,
 // its CSV log, and what the simulated modules received.
-#include "orvane/cli/sha256.h"
+#include "common/sha256.h"
 #include "tests/support/simprocess.h"
 
 #include <gtest/gtest.h>
