@@ -149,6 +149,8 @@ struct UNIT
     int interruptBase = 0;
     bool cancelNoticed = false;
     bool wrongModel = false;
+    bool goneInImage = false;   // the port went away while the image was written
+    uint64_t goneAt = 0;        // bytes sent by then
     Clock::time_point lastProgressEvent;
     int eventMilestone = -1;
     std::string live;
@@ -325,6 +327,12 @@ std::string Reason(int code)
         break;
     case kExitPort:
         what = "the port went away";
+        if (gUnit.goneInImage) {
+            gUnit.stage = kImage;
+            std::snprintf(text, sizeof(text), " with %llu of %llu bytes sent", (unsigned long long)gUnit.goneAt,
+                          (unsigned long long)gUnit.context->image->size);
+            what += text;
+        }
         break;
     case kExitWrongModel:
         what = std::string("the module is an ") + ModelName(nModel) + ", not the " +
@@ -355,7 +363,7 @@ UnitReport Finish()
     r.seconds = Since(gUnit.start);
     r.model = gUnit.modelKnown ? ModelName(nModel) : "";
     r.verdict = gUnit.message;
-    if (gUnit.transferred)
+    if (gUnit.transferred && gUnit.outcome != kPortGone)
         r.bytesPerSecond = TransferRate();
     if (gUnit.message == kSuccess)
         r.code = kExitInstalled;
@@ -470,8 +478,13 @@ void InstallProgressStep(HWND)
         gUnit.cancelNoticed = true;
         Note("Ctrl+C: the unit is cancelled once the image is written; Ctrl+C again stops it now");
     }
-    if (PortGone())
-        return;   // the rest of the image goes nowhere, at once; the next tick ends the unit
+    if (PortGone()) {
+        // The rest of the image fails at once; the next tick ends the unit.
+        if (!gUnit.goneInImage)
+            gUnit.goneAt = uint64_t(gUnit.steps - 1) * IMAGE_CHUNK;
+        gUnit.goneInImage = true;
+        return;
+    }
     if (interrupts >= 2) {
         gUnit.outcome = kCancel;
         UnitReport r = Finish();
