@@ -320,6 +320,9 @@ SYNOPSIS
     orvane-cli --port PORT[,PORT...] --image FILE [--rate 57600|115200]
                [--normal-rate 19200|115200] [--verdict-timeout SECONDS]
                [--wake-timeout SECONDS] [--log FILE] [--station]
+               [--retries N] [--sha256 HEX] [--expect-model 520W|41|710F]
+               [--json] [--check] [--job FILE]
+    orvane-cli --list-ports [--json]
     orvane-cli --help
 
 DESCRIPTION
@@ -348,13 +351,29 @@ DESCRIPTION
     cancel waits for its end, as the dialog's Cancel button does; a second
     Ctrl+C stops the image at once.
 
+    A port that goes away (adapter unplugged, line hung up) ends the unit
+    at once with exit 5 and the reason "the port went away".
+
 OPTIONS
     --port PORT[,PORT...]
-        The serial ports the modules are on: COM1 to COM9 on Windows, a
-        terminal device such as /dev/ttyUSB0 on Linux.
+        The serial ports the modules are on: COM1 to COM256 on Windows, any
+        terminal device on Linux (/dev/ttyUSB0, /dev/serial/by-id/...).  A
+        port can also be named by its adapter: usb:VID:PID or
+        usb:VID:PID:SERIAL (VID and PID in hex, as --list-ports shows them)
+        or serial:SERIAL.  Such a name must match exactly one port;
+        otherwise orvane-cli exits 7 and lists the candidates.
 
     --image FILE
         The firmware image.  It is checked before any port is opened.
+
+    --sha256 HEX
+        Refuse the image unless its SHA-256 is HEX (exit 4, before any port
+        is opened).
+
+    --expect-model 520W|41|710F
+        When the module's replies say it is another model, stop before
+        "p 60" (no image byte is sent), leave the module as Cancel does,
+        and exit 8.
 
     --rate 57600|115200
         The installation rate, at which the boot monitor listens.
@@ -374,16 +393,46 @@ OPTIONS
         dialog does.  With --station the wake-up waits for the next unit
         however long it takes; the limit is kept for "flash" and "p 60".
 
+    --retries N
+        Run a unit again from the wake-up, up to N more times, when it
+        ended with no answer (3), no verdict (2) or a port that went away
+        (5); never after a 302 (1), an image problem (4), a wrong model (8)
+        or Ctrl+C.  Each attempt is reported and logged.  Default 0.
+
     --log FILE
-        Append one CSV line per unit to FILE, with a header when the file
-        is new: start (ISO 8601, UTC), port, model (MRQ-520W, MRQ-41,
+        Append one CSV line per attempt to FILE, with a header when the
+        file is new: start (ISO 8601, UTC), port, model (MRQ-520W, MRQ-41,
         MRQ-710F, or empty when the module never said), image, size,
         sha256, duration_s, bytes_per_s, result (PASS, FAIL, CANCELLED),
-        reason.  Several processes may append to the same file at once.
+        reason, attempt, reason_code.  Several processes may append to the
+        same file at once.
 
     --station
         After each unit wait for the next one on the same port and count
         PASS and FAIL, until Ctrl+C; then print a summary.
+
+    --json
+        Events as JSON Lines on standard output (start, unit_start, status,
+        progress, warning, result, summary); the text goes to standard
+        error.  The schema is docs/orvane-cli.schema.json.
+
+    --check
+        Open nothing and send nothing: show the image (size, SHA-256), the
+        ports as resolved, the rates, and any problem, and exit with the
+        code a run would have for it.
+
+    --job FILE
+        Read options from FILE: "key = value" lines (image, sha256,
+        expect-model, rate, normal-rate, verdict-timeout, wake-timeout,
+        retries, log, station, ports) and # comments; paths are relative to
+        the file's folder.  Options on the command line override it.  An
+        unknown key or a bad value is exit 7, naming the file and line.
+
+    --list-ports
+        Every serial port of this machine with what identifies it (driver,
+        USB vendor and product, serial number, maker and product, the
+        /dev/serial links; on Windows the friendly name).  With --json one
+        "port" event per port.
 
     --help
         This text.
@@ -393,20 +442,30 @@ EXIT STATUS
     1   the module reported failure (302)
     2   no verdict after the image (the waiting counter expired)
     3   the module did not answer within --wake-timeout
-    4   the image file is missing or unreadable ("Creat File Fail")
-    5   the port cannot be opened or configured
+    4   the image file is missing, unreadable, empty, or not --sha256's
+    5   the port cannot be opened or configured, or went away
     6   cancelled (Ctrl+C)
-    7   the command line is wrong
+    7   the command line or the job file is wrong, or a port named by its
+        adapter matches none or several ports
+    8   the module is not the --expect-model one
     With several ports: 0 only if every port passed, otherwise the first
     non-zero code in the order the ports were given.  With --station: the
-    code of the first unit that did not pass.
+    code of the first unit that did not pass.  With --retries: the code of
+    a unit's last attempt.
 
 EXAMPLES
     Install one module on the first USB serial adapter:
         orvane-cli --port /dev/ttyUSB0 --image mrq520w-2.4.bin
 
     Four modules at once at 57600 baud, with a log for the batch:
-        orvane-cli --port COM1,COM2,COM3,COM4 --image mrq41.bin --rate 57600 --log batch.csv
+        orvane-cli --port COM11,COM12,COM13,COM14 --image mrq41.bin --rate 57600 --log batch.csv
+
+    The adapter with serial number A1B2C3, checked first, then for real:
+        orvane-cli --port usb:0403:6001:A1B2C3 --image mrq41.bin --expect-model 41 --check
+        orvane-cli --port usb:0403:6001:A1B2C3 --image mrq41.bin --expect-model 41
+
+    A production bench from its job file, events for the line's system:
+        orvane-cli --job line3.job --json >>line3.jsonl
 
     A production bench: one unit after another until Ctrl+C, giving up on
     a unit that stops answering before the image after 10 s:
