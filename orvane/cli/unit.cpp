@@ -570,19 +570,16 @@ bool InspectImage(const std::string& path, const std::string& sha256, ImageInfo*
 
 std::string ImageTooLarge(const ImageInfo& image, int nModelNo)
 {
-    std::string models;
-    uint64_t limit = 0;
+    std::string ranges;
     for (int n = 1; n <= 3; ++n) {
         const uint64_t blocks = uint64_t(ProgressBlocks(n));
-        if ((nModelNo == 0 || nModelNo == n) && image.size > blocks * IMAGE_CHUNK) {
-            models += std::string(models.empty() ? "" : " and the ") + ModelName(n);
-            limit = blocks;
-        }
+        if ((nModelNo == 0 || nModelNo == n) && image.size > blocks * IMAGE_CHUNK)
+            ranges += std::string(ranges.empty() ? "" : " and ") + "the " + ModelName(n) + "'s progress range (" +
+                      std::to_string(blocks) + " blocks of 1024 bytes)";
     }
-    if (models.empty())
+    if (ranges.empty())
         return std::string();
-    return "the image (" + std::to_string(image.size) + " bytes) is larger than the progress range of the " + models +
-           " (" + std::to_string(limit) + " blocks of 1024 bytes)";
+    return "the image (" + std::to_string(image.size) + " bytes) is larger than " + ranges;
 }
 
 void TapReceived(const unsigned char* lpBlock, int nLength)

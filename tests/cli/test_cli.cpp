@@ -591,6 +591,7 @@ TEST_F(OrvaneCli, PortThatGoesAwayEndsTheUnit)
 // byte goes out; --check sends nothing at all.
 TEST_F(OrvaneCli, RefusedBeforeAnyImageByte)
 {
+    const std::string big = MakeImage("big.bin", 56 * 1024 + 1, 4).string();
     struct Case { const char* name; const char* module; std::vector<std::string> args; int code; std::string text; };
     const Case cases[] = {
         {"--sha256", "", {"--sha256", std::string(64, 'a')}, 4,
@@ -598,6 +599,8 @@ TEST_F(OrvaneCli, RefusedBeforeAnyImageByte)
         {"--expect-model", "--model 520W", {"--expect-model", "41"}, 8,
          "stopped preparing (\"p 60\"): the module is an MRQ-520W, not the MRQ-41 expected (--expect-model); no image byte sent"},
         {"--check", "", {"--check", "--expect-model", "41"}, 0, "would run; nothing was sent; exit 0"},
+        {"--check, too large", "", {"--check", "--image", big, "--expect-model", "41"}, 0,
+         "warning: the image (57345 bytes) is larger than the MRQ-41's progress range (56 blocks of 1024 bytes)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
