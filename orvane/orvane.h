@@ -132,7 +132,15 @@ BOOL OpenConnection(HWND hWnd, int nMode);          // "COM" and the record's bP
 BOOL OpenConnectionTo(HWND hWnd, int nMode, LPCSTR lpszPort);   // a port named in full
 BOOL SetupConnection(HWND hWnd, int nMode);
 BOOL CloseConnection(HWND hWnd);
+// Drops what was written but has not yet left the port: what an abandoned
+// transfer left behind must not reach the module later.
+BOOL ClearCommOutput(HWND hWnd);
 BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite);
+// One write of the block, as WriteCommBlock, that tells what the port took:
+// all of it, or less when the port's write time-out ended the write.  FALSE
+// when the write could not be made or failed (*lpdwTaken still counts what
+// went); the caller goes on from where it stopped.
+BOOL WriteCommBytes(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite, LPDWORD lpdwTaken);
 
 #endif // RC_INVOKED
 #endif // ORVANE_ORVANE_H

@@ -1,7 +1,8 @@
 // Measurements for scripts/bench, as "BENCH name value" lines: the timer's
-// real tick in phase 0, the handshake latencies, and a 256 KiB download
-// against the wire time.  Every time is the simulator's, taken where the
-// module sees the bytes.
+// real tick in phase 0, the handshake latencies, and 256 KiB downloads at
+// 115200 and at 57600 against the wire time, the module taking the line as
+// a UART does.  Every time is the simulator's, taken where the module sees
+// the bytes.
 #include "tests/e2e/lib/driver.h"
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 
 namespace {
 
-const double kRate = 115200 / 10.0;   // bytes per second on the wire
 
 double Median(std::vector<double> v)
 {
@@ -58,20 +58,38 @@ void Handshakes()
     Log("BENCH image_after_200_ms %.2f", Median(toImage));
 }
 
-void Download256K()
+// The installation rate, through the Settings dialog (558 57600, 559 115200).
+void SetInstallRate(int idButton)
 {
+    Chord(gMain, { VK_MENU, 'S' });
+    HWND hDlg = WaitDialog("Serial Port Setting");
+    REQUIRE(hDlg != NULL, "no Settings dialog");
+    Click(GetDlgItem(hDlg, idButton));
+    Click(GetDlgItem(hDlg, IDOK));
+    CHECK(WaitGone(hDlg), "Ok did not close Settings");
+    Settle();
+}
+
+void Download256K(int nBaud)
+{
+    if (nBaud != 115200)
+        SetInstallRate(558);
     DownloadRun run;
     run.image = MakeImage("bench-256k.bin", 256 * 1024, 13);
+    run.sim = "install-rate=" + std::to_string(nBaud);
     run.dwLimit = 600000;
     DownloadOutcome out = Download(run);
     ExpectSuccess(out);
-    const double wire = 256 * 1024 / kRate * 1000;
+    const double rate = nBaud / 10.0;   // bytes per second on the wire
+    const double wire = 256 * 1024 / rate * 1000;
     const Json& image = out.report["image"];
-    const double transfer = image["last_ms"].num() + 1000 / kRate - ReplyEnd(out.report, "200");
+    const double transfer = image["last_ms"].num() + 1000 / rate - ReplyEnd(out.report, "200");
     const double whole = out.boxMs - out.report["replies"][0]["ms"].num();
-    Log("BENCH wire_ms %.1f", wire);
-    Log("BENCH transfer_ms %.1f", transfer);
-    Log("BENCH whole_ms %.1f", whole);
+    Log("BENCH wire_ms_%d %.1f", nBaud, wire);
+    Log("BENCH transfer_ms_%d %.1f", nBaud, transfer);
+    Log("BENCH whole_ms_%d %.1f", nBaud, whole);
+    if (nBaud != 115200)
+        SetInstallRate(559);
 }
 
 // The program connected to an idle module: scripts/bench reads its CPU time
@@ -91,5 +109,6 @@ const Suite kBench("bench", {
     { "bench-idle", Idle },
     { "bench-tick", TickRate },
     { "bench-handshakes", Handshakes },
-    { "bench-256k", Download256K },
+    { "bench-256k", [] { Download256K(115200); } },
+    { "bench-256k-57600", [] { Download256K(57600); } },
 });

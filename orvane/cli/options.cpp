@@ -333,9 +333,10 @@ DESCRIPTION
     machine and reply parser as orvane.exe; only the screen differs.
 
     Each line it prints starts with the port and the seconds since the unit
-    started.  While the image is sent a progress line shows the bytes sent,
-    the percentage, the rate and the time left; it is rewritten in place on
-    a terminal, and printed every 10% when the output is a file or a pipe.
+    started.  While the image is sent a progress line shows the bytes the
+    port has taken, the percentage, the rate and the time left; it is
+    rewritten in place on a terminal, and printed every 10% when the output
+    is a file or a pipe.
     A failure ends with one line that says in which phase it stopped
     (waking the boot monitor, after "flash", preparing ("p 60"), sending
     the image, waiting for the verdict), what the module sent last, and
@@ -443,7 +444,9 @@ EXIT STATUS
     2   no verdict after the image (the waiting counter expired)
     3   the module did not answer within --wake-timeout
     4   the image file is missing, unreadable, empty, or not --sha256's
-    5   the port cannot be opened or configured, or went away
+    5   the port cannot be opened or configured, went away, or stopped
+        taking the image (nothing taken for 5 s, or a write failed): "the
+        port stopped taking the image after N of M bytes"
     6   cancelled (Ctrl+C)
     7   the command line or the job file is wrong, or a port named by its
         adapter matches none or several ports

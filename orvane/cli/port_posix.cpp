@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -106,8 +107,8 @@ BOOL OpenConnection(HWND hWnd, int nMode)
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     tcsetattr(gFd, TCSANOW, &tio);
-    // Writes block; the reader polls.
-    fcntl(gFd, F_SETFL, fcntl(gFd, F_GETFL) & ~O_NONBLOCK);
+    // Reads and writes both wait in poll; writes for as long as the port's
+    // write time-out allows.
     tcflush(gFd, TCIOFLUSH);   // as the port link's open purges the driver
     if (!SetupConnection(hWnd, nMode)) {
         close(gFd);
@@ -136,6 +137,11 @@ BOOL SetupConnection(HWND hWnd, int nMode)
     return tcsetattr(gFd, TCSADRAIN, &tio) == 0;
 }
 
+BOOL ClearCommOutput(HWND hWnd)
+{
+    return GetTTYInfo(hWnd) != NULL && gFd >= 0 && tcflush(gFd, TCOFLUSH) == 0;
+}
+
 BOOL CloseConnection(HWND hWnd)
 {
     NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
@@ -153,23 +159,44 @@ BOOL CloseConnection(HWND hWnd)
     return TRUE;
 }
 
-BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite)
+// As the port link on Windows: one write of the block that ends when the
+// port has taken it or its write time-out (1 ms a byte and 1 ms) has passed.
+BOOL WriteCommBytes(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite, LPDWORD lpdwTaken)
 {
+    *lpdwTaken = 0;
     NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
     if (npTTYInfo == NULL || !IsConnected(npTTYInfo) || gFd < 0)
         return FALSE;
-    DWORD dwDone = 0;
-    while (dwDone < dwBytesToWrite) {
-        const ssize_t n = write(gFd, lpByte + dwDone, dwBytesToWrite - dwDone);
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(dwBytesToWrite + 1);
+    while (*lpdwTaken < dwBytesToWrite) {
+        const ssize_t n = write(gFd, lpByte + *lpdwTaken, dwBytesToWrite - *lpdwTaken);
+        if (n > 0) {
+            *lpdwTaken += DWORD(n);
+            continue;
+        }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
             NoteWriteError(n < 0 ? errno : EIO);
             return FALSE;
         }
-        dwDone += (DWORD)n;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0)
+            break;
+        pollfd p{gFd, POLLOUT, 0};
+        if (poll(&p, 1, int(left)) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            gGone = true;   // a hung-up line
+            return FALSE;
+        }
     }
     return TRUE;
+}
+
+BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite)
+{
+    DWORD dwTaken;
+    return WriteCommBytes(hWnd, lpByte, dwBytesToWrite, &dwTaken) || dwTaken > 0;
 }
 
 HWND PortAttach(const std::string& name, DWORD dwNormalRate, DWORD dwInstallRate)

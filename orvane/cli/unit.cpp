@@ -55,7 +55,7 @@ const ADVICE kAdvice[] = {
      "the cable and the port"},
     {kExitImage, "the image file", "the image file"},
     {kExitPort, "the cable and the port (its name, its permissions, another program using it)",
-     "the cable and the adapter (unplugged?)"},
+     "the cable, the adapter and the port"},
     {kExitWrongModel, "the module on this port and --expect-model", "the module on this port and --expect-model"},
 };
 
@@ -150,7 +150,6 @@ struct UNIT
     bool cancelNoticed = false;
     bool wrongModel = false;
     bool goneInImage = false;   // the port went away while the image was written
-    uint64_t goneAt = 0;        // bytes sent by then
     Clock::time_point lastProgressEvent;
     int eventMilestone = -1;
     std::string live;
@@ -194,10 +193,10 @@ void Live(const std::string& text, bool milestone = false)
     c.screen->Live(0, line, milestone);
 }
 
+// What the port has taken of the image, never what was merely handed to it.
 uint64_t BytesSent()
 {
-    const uint64_t sent = uint64_t(gUnit.steps) * IMAGE_CHUNK;
-    return sent < gUnit.context->image->size ? sent : gUnit.context->image->size;
+    return dwImageTaken;
 }
 
 double TransferRate()
@@ -326,12 +325,18 @@ std::string Reason(int code)
         what = "the image file could not be opened (" + gUnit.message + ")";
         break;
     case kExitPort:
-        what = "the port went away";
-        if (gUnit.goneInImage) {
-            gUnit.stage = kImage;
-            std::snprintf(text, sizeof(text), " with %llu of %llu bytes sent", (unsigned long long)gUnit.goneAt,
-                          (unsigned long long)gUnit.context->image->size);
-            what += text;
+        if (gUnit.outcome == kPortGone) {
+            what = "the port went away";
+            if (gUnit.goneInImage) {
+                gUnit.stage = kImage;
+                std::snprintf(text, sizeof(text), " with %llu of %llu bytes taken", (unsigned long long)BytesSent(),
+                              (unsigned long long)gUnit.context->image->size);
+                what += text;
+            }
+        } else {
+            std::snprintf(text, sizeof(text), "the port stopped taking the image after %llu of %llu bytes",
+                          (unsigned long long)BytesSent(), (unsigned long long)gUnit.context->image->size);
+            what = text;
         }
         break;
     case kExitWrongModel:
@@ -363,10 +368,12 @@ UnitReport Finish()
     r.seconds = Since(gUnit.start);
     r.model = gUnit.modelKnown ? ModelName(nModel) : "";
     r.verdict = gUnit.message;
-    if (gUnit.transferred && gUnit.outcome != kPortGone)
+    if (gUnit.transferred && !fImageStalled && gUnit.outcome != kPortGone)
         r.bytesPerSecond = TransferRate();
     if (gUnit.message == kSuccess)
         r.code = kExitInstalled;
+    else if (fImageStalled && gUnit.transferred)
+        r.code = kExitPort;
     else if (gUnit.message == kFail)
         r.code = Saw302() ? kExitModuleFailed : kExitNoVerdict;
     else if (gUnit.outcome == kPortGone)
@@ -386,6 +393,8 @@ UnitReport Finish()
     static const char* const kCodes[] = {"installed", "module_failed", "no_verdict", "no_answer",
                                          "image_unreadable", "port_gone", "cancelled", "usage", "wrong_model"};
     r.reasonCode = kCodes[r.code];
+    if (r.code == kExitPort && gUnit.outcome != kPortGone)
+        r.reasonCode = "port_stalled";
     r.lastReceived = LastReceived();
     r.attempt = gUnit.context->attempt;
     r.unit = !(r.code == kExitCancelled && gUnit.context->options->station && gUnit.stage == kWake);
@@ -444,8 +453,11 @@ void InstallEnable(HWND, int idControl, BOOL fEnable)
         gUnit.recent.clear();
         Observe();
     } else {
-        // The verdict is waited for once the image is out of the port.
-        PortDrain();
+        // The verdict is waited for once the image is out of the port; a
+        // port that stopped taking it has nothing to drain.
+        if (!fImageStalled)
+            PortDrain();
+        gUnit.goneInImage = PortGone();   // the transfer stopped at its first failed write
         gUnit.transferring = false;
         gUnit.transferred = true;
         gUnit.transferEnd = Clock::now();
@@ -478,13 +490,6 @@ void InstallProgressStep(HWND)
         gUnit.cancelNoticed = true;
         Note("Ctrl+C: the unit is cancelled once the image is written; Ctrl+C again stops it now");
     }
-    if (PortGone()) {
-        // The rest of the image fails at once; the next tick ends the unit.
-        if (!gUnit.goneInImage)
-            gUnit.goneAt = uint64_t(gUnit.steps - 1) * IMAGE_CHUNK;
-        gUnit.goneInImage = true;
-        return;
-    }
     if (interrupts >= 2) {
         gUnit.outcome = kCancel;
         UnitReport r = Finish();
@@ -511,6 +516,12 @@ void InstallMessage(HWND, LPCSTR lpszText, LPCSTR)
 void InstallPause(DWORD dwMilliseconds)
 {
     PortWait(int(dwMilliseconds));
+}
+
+DWORD InstallClock(void)
+{
+    static const Clock::time_point start = Clock::now();
+    return DWORD(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
 void InstallEnd(HWND)
@@ -609,6 +620,8 @@ UnitReport RunUnit(UnitContext& context)
     gUnit.interruptBase = Interrupts();
     gUnit.startIso = NowIso();
     ForgetReceived();
+    dwImageTaken = 0;
+    fImageStalled = FALSE;
     Event(UnitEvent("unit_start").Str("time", gUnit.startIso).Done());
     nCount = 0;   // counts only once the image is out; a run starts at nought
 

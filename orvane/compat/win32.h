@@ -35,6 +35,7 @@ typedef char           CHAR;
 typedef char*          LPSTR;
 typedef const char*    LPCSTR;
 typedef BYTE*          LPBYTE;
+typedef DWORD*         LPDWORD;
 typedef void*          HANDLE;
 
 struct HWND__;   typedef HWND__*   HWND;

@@ -119,16 +119,34 @@ void Prepare(HWND hDlg, int nModelNo)
 
 // Phase 3: the image.  The counter for the verdict starts when it has been
 // written; a verdict parsed while it was being written stands and is
-// reported on the next tick.
+// reported on the next tick.  A port that stopped taking the image fails the
+// run at once, the module left as Cancel leaves it: waiting for a verdict
+// on an image the module never got whole would only hide the cause.
 void Transfer(HWND hDlg, int nModelNo)
 {
     InstallSetStatus(hDlg, ModelInfo(nModelNo).lpszStatus);
-    SendFileInstall(hDlg, gszMyFileName);
+    const int nSent = SendFileInstall(hDlg, gszMyFileName);
 
-    std::lock_guard<std::mutex> hold(gParserLock);
-    if (gCondition == 3)
-        gIsActivate = 8;
-    nCount = 0;
+    BOOL fStalled = FALSE;
+    {
+        std::lock_guard<std::mutex> hold(gParserLock);
+        nModelNo = nModel;
+        if (gCondition == 3 && nSent == IMAGE_STALLED) {
+            gIsActivate = 11;
+            gCondition = 5;
+            fStalled = TRUE;
+        } else if (gCondition == 3) {
+            gIsActivate = 8;
+        }
+        nCount = 0;
+    }
+    if (fStalled) {
+        // What the port still holds of the image would reach the module
+        // later, at whatever rate the line then has: dropped first.
+        ClearCommOutput(hTTYWnd);
+        ResetModule(nModelNo);
+        SetupConnection(hTTYWnd, 1);
+    }
 }
 
 } // namespace

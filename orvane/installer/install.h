@@ -11,10 +11,15 @@
 
 #define IMAGE_CHUNK     1024   // bytes of image per write, one progress step each
 #define FILENAME_LENGTH 512    // the longest file name kept, with its terminating zero
+#define IMAGE_STALL_MS  5000   // the port taking none of the image this long ends the transfer
+#define IMAGE_RETRY_MS  10     // the pause before writing again to a port that took nothing
+#define IMAGE_STALLED   (-1)   // SendFileInstall: the port stopped taking the image
 
 extern int  max_timeout;   // ticks allowed for the verdict after the image
 extern int  nCount;        // ticks counted since the image was written
 extern CHAR gszMyFileName[FILENAME_LENGTH];   // the image, kept for the process's life
+extern DWORD dwImageTaken;  // bytes of the image the port has taken in the last transfer
+extern BOOL  fImageStalled; // and whether the port stopped taking it
 
 // Phase, step and model read together, as one (under the parser's lock).
 struct INSTALLSTATE
@@ -30,7 +35,9 @@ BOOL InstallCommand(HWND hDlg, WORD wId, WORD wCode); // WM_COMMAND; the dialog'
 void InstallDestroy(HWND hDlg);                     // WM_DESTROY
 
 // The image: the file chooser of the dialog, the transfer, and Shift+F3's
-// plain send of a whole file.
+// plain send of a whole file.  SendFileInstall returns 1 when the whole image
+// went, 0 when it could not be opened or read, IMAGE_STALLED when the port
+// stopped taking it.
 int GetFileName(HWND hDlg);
 int SendFileInstall(HWND hDlg, LPCSTR lpFileName);
 int SendFile(HWND hWnd);
@@ -46,6 +53,7 @@ void InstallProgressStep(HWND hDlg);
 void InstallRepaint(HWND hDlg);                          // at once: the thread is busy
 void InstallMessage(HWND hOwner, LPCSTR lpszText, LPCSTR lpszCaption);
 void InstallPause(DWORD dwMilliseconds);
+DWORD InstallClock(void);                                // milliseconds, from any start
 void InstallEnd(HWND hDlg);
 // The "BIN File {*.bin}" chooser over the caller's buffer; non-zero when a
 // file was chosen (its name is then in the buffer).

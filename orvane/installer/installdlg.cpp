@@ -80,6 +80,11 @@ void InstallPause(DWORD dwMilliseconds)
     Sleep(dwMilliseconds);
 }
 
+DWORD InstallClock(void)
+{
+    return GetTickCount();
+}
+
 void InstallEnd(HWND hDlg)
 {
     EndDialog(hDlg, 1);

@@ -2,9 +2,16 @@
 // download, each with a turn of the parser and a progress step, or whole from
 // the main window (Shift+F3).  Each operation keeps its own chooser buffer,
 // so the chooser offers what that operation last received.
+//
+// Nothing of the image is skipped: a write that the port's time-out ended
+// early is followed by one for the rest, and the transfer only gives up when
+// a write fails or the port has taken nothing for IMAGE_STALL_MS.
 #include "orvane/installer/install.h"
 
 #include <new>
+
+DWORD dwImageTaken = 0;
+BOOL  fImageStalled = FALSE;
 
 namespace {
 
@@ -12,24 +19,51 @@ CHAR szChooserName[FILENAME_LENGTH];   // GetFileName's
 CHAR szTransferName[FILENAME_LENGTH];  // SendFileInstall's
 CHAR szSendName[FILENAME_LENGTH];      // SendFile's
 
-// Writes the open image in chunks.  FALSE when a read fails; the chunks
-// already written stay written.
-BOOL SendChunks(HWND hDlg, void* hImage)
+// Hands the bytes to the port until it has taken all of them, in order.
+// FALSE when a write fails or the port takes nothing for IMAGE_STALL_MS;
+// *pdwTaken grows by what it took either way.
+BOOL WriteWhole(HWND hWnd, BYTE* lpBytes, DWORD dwLength, DWORD* pdwTaken)
+{
+    DWORD dwDone = 0;
+    DWORD dwLastTaken = InstallClock();
+    while (dwDone < dwLength) {
+        DWORD dwTaken = 0;
+        const BOOL fWritten = WriteCommBytes(hWnd, lpBytes + dwDone, dwLength - dwDone, &dwTaken);
+        dwDone += dwTaken;
+        *pdwTaken += dwTaken;
+        if (!fWritten)
+            return FALSE;
+        const DWORD dwNow = InstallClock();
+        if (dwTaken > 0)
+            dwLastTaken = dwNow;
+        else if (dwNow - dwLastTaken >= IMAGE_STALL_MS)
+            return FALSE;
+        else
+            InstallPause(IMAGE_RETRY_MS);   // a port that refuses at once is not spun on
+    }
+    return TRUE;
+}
+
+// Writes the open image in chunks, each taken whole before the progress bar
+// steps for it.  1 when all of it went, 0 when a read failed, IMAGE_STALLED
+// when the port stopped taking it; what went stays written.
+int SendChunks(HWND hDlg, void* hImage)
 {
     BYTE abChunk[IMAGE_CHUNK];
     const DWORD dwSize = ImageSize(hImage);
     for (DWORD dwOffset = 0; dwOffset < dwSize; dwOffset += IMAGE_CHUNK) {
         const int nRead = ImageRead(hImage, abChunk, IMAGE_CHUNK);
         if (nRead <= 0)
-            return FALSE;
+            return 0;
         // A reply that has come in meanwhile is parsed; the rest of the image
         // goes out whatever it says.
         CheckData();
+        if (!WriteWhole(hTTYWnd, abChunk, (DWORD)nRead, &dwImageTaken))
+            return IMAGE_STALLED;
         InstallProgressStep(hDlg);
-        WriteCommBlock(hTTYWnd, abChunk, (DWORD)nRead);
         InstallRepaint(hDlg);
     }
-    return TRUE;
+    return 1;
 }
 
 } // namespace
@@ -64,13 +98,16 @@ int SendFileInstall(HWND hDlg, LPCSTR lpFileName)
         InstallMessage(hTTYWnd, "Creat File Fail", "Error");
         return 0;
     }
+    dwImageTaken = 0;
+    fImageStalled = FALSE;
     InstallEnable(hDlg, IDC_BROWSE, FALSE);
     InstallEnable(hDlg, IDC_INSTCANCEL, FALSE);
-    const BOOL fSent = SendChunks(hDlg, hImage);
+    const int nSent = SendChunks(hDlg, hImage);
+    fImageStalled = nSent == IMAGE_STALLED;
     ImageClose(hImage);
     InstallEnable(hDlg, IDC_BROWSE, TRUE);
     InstallEnable(hDlg, IDC_INSTCANCEL, TRUE);
-    return fSent ? 1 : 0;
+    return nSent;
 }
 
 int SendFile(HWND hWnd)
@@ -83,7 +120,8 @@ int SendFile(HWND hWnd)
     if (hImage == NULL)
         return 0;
 
-    // The whole file in one write, at whatever rate the line has.
+    // The whole file in one write, at whatever rate the line has; what a
+    // time-out leaves over goes in the next.
     const DWORD dwSize = ImageSize(hImage);
     BYTE* lpBuffer = new (std::nothrow) BYTE[dwSize ? dwSize : 1];
     int nResult = 0;
@@ -92,10 +130,9 @@ int SendFile(HWND hWnd)
         int nRead = 1;
         while (dwRead < dwSize && (nRead = ImageRead(hImage, lpBuffer + dwRead, (int)(dwSize - dwRead))) > 0)
             dwRead += (DWORD)nRead;
-        if (dwRead == dwSize) {
-            WriteCommBlock(hWnd, lpBuffer, dwSize);
+        DWORD dwTaken = 0;
+        if (dwRead == dwSize && WriteWhole(hWnd, lpBuffer, dwSize, &dwTaken))
             nResult = 1;
-        }
         delete[] lpBuffer;
     }
     ImageClose(hImage);

@@ -68,39 +68,77 @@ int ReadCommBlock(HWND hWnd, LPSTR lpszBlock, int nMaxLength)
     return (int)dwLength;
 }
 
-BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite)
+namespace {
+
+// A write the port's time-out ended early.  Windows completes it with the
+// count so far; Wine reports it as a failed wait with one of these codes.
+bool IsTimeout(DWORD dwError)
 {
-    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
-    if (npTTYInfo == NULL)
-        return FALSE;
-    // A closed port: fail at once, without a notice, before any handle that
-    // may now belong to something else is used.
-    if (!IsConnected(npTTYInfo) || npTTYInfo->idComDev == NULL || npTTYInfo->idComDev == INVALID_HANDLE_VALUE)
-        return FALSE;
+    return dwError == WAIT_TIMEOUT || dwError == ERROR_TIMEOUT || dwError == ERROR_SEM_TIMEOUT;
+}
 
+enum WRITEEND { WE_REFUSED, WE_DONE, WE_FAILED };
+
+// One write request for the whole block, waited for.  *pdwSent is what the
+// driver took: all of it, or less when the port's write time-out ended the
+// write first.
+WRITEEND WriteAndWait(HWND hWnd, NPTTYINFO npTTYInfo, LPBYTE lpByte, DWORD dwBytesToWrite, DWORD* pdwSent)
+{
+    *pdwSent = 0;
     DWORD dwBytesWritten = 0;
-    if (WriteFile(npTTYInfo->idComDev, lpByte, dwBytesToWrite, &dwBytesWritten, &npTTYInfo->osWrite))
-        return TRUE;
-
+    if (WriteFile(npTTYInfo->idComDev, lpByte, dwBytesToWrite, &dwBytesWritten, &npTTYInfo->osWrite)) {
+        *pdwSent = dwBytesWritten;
+        return WE_DONE;
+    }
     if (GetLastError() != ERROR_IO_PENDING) {
         ReportLineErrors(hWnd, npTTYInfo);
-        return FALSE;
+        return WE_REFUSED;
     }
-    DWORD dwBytesSent = 0;
+    WRITEEND end = WE_DONE;
     while (!GetOverlappedResult(npTTYInfo->idComDev, &npTTYInfo->osWrite, &dwBytesWritten, TRUE)) {
         const DWORD dwError = GetLastError();
         if (dwError == ERROR_IO_INCOMPLETE) {
-            dwBytesSent += dwBytesWritten;
+            *pdwSent += dwBytesWritten;
             continue;
         }
+        if (IsTimeout(dwError))
+            break;
         ShowNotice(hWnd, dwError);
         ReportLineErrors(hWnd, npTTYInfo);
+        end = WE_FAILED;
         break;
     }
-    dwBytesSent += dwBytesWritten;
-    if (dwBytesSent == dwBytesToWrite)
-        Trace("\n%ld bytes written", dwBytesSent);
+    *pdwSent += dwBytesWritten;
+    if (*pdwSent == dwBytesToWrite)
+        Trace("\n%ld bytes written", *pdwSent);
     else
-        Trace("\nProbable Write Timeout: Total of %ld bytes sent", dwBytesSent);
-    return TRUE;
+        Trace("\nProbable Write Timeout: Total of %ld bytes sent", *pdwSent);
+    return end;
+}
+
+// A closed port: nothing is tried, no notice, before any handle that may now
+// belong to something else is used.
+bool IsOpen(const TTYINFO* npTTYInfo)
+{
+    return IsConnected(npTTYInfo) && npTTYInfo->idComDev != NULL && npTTYInfo->idComDev != INVALID_HANDLE_VALUE;
+}
+
+} // namespace
+
+BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL || !IsOpen(npTTYInfo))
+        return FALSE;
+    DWORD dwSent;
+    return WriteAndWait(hWnd, npTTYInfo, lpByte, dwBytesToWrite, &dwSent) != WE_REFUSED;
+}
+
+BOOL WriteCommBytes(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite, LPDWORD lpdwTaken)
+{
+    *lpdwTaken = 0;
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL || !IsOpen(npTTYInfo))
+        return FALSE;
+    return WriteAndWait(hWnd, npTTYInfo, lpByte, dwBytesToWrite, lpdwTaken) == WE_DONE;
 }

@@ -131,6 +131,14 @@ BOOL SetupConnection(HWND hWnd, int nMode)
     return SetCommState(npTTYInfo->idComDev, &dcb);
 }
 
+BOOL ClearCommOutput(HWND hWnd)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL || !PortIsOpen(npTTYInfo))
+        return FALSE;
+    return PurgeComm(npTTYInfo->idComDev, PURGE_TXABORT | PURGE_TXCLEAR);
+}
+
 BOOL CloseConnection(HWND hWnd)
 {
     NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);

@@ -252,6 +252,7 @@ TEST_F(OrvaneCli, EachFailureHasItsCodeAndReason)
         const char* model;
     };
     const fs::path other = MakeImage("other.bin", 20000, 2);
+    const fs::path big = MakeImage("big.bin", 200000, 4);   // more than the line's buffers hold
     const Case cases[] = {
         {"302 verdict", "--expect " + other.string(), {}, 1,
          "stopped waiting for the verdict: the module reported failure (302); last received \"302\"; check the image file",
@@ -267,6 +268,8 @@ TEST_F(OrvaneCli, EachFailureHasItsCodeAndReason)
         {"silent after flash", "--silent-phase 1", {"--wake-timeout", "0.5"}, 3,
          "stopped after \"flash\": no answer in 0.5 s; last received \"MRQ-520W boot 000\"", ""},
         {"no image", "", {"--image", (folder / "missing.bin").string()}, 4, "cannot open the image", ""},
+        {"port stops taking the image", "--stall-offset 1000 --stall-ms 9000 --pace", {"--image", big.string()}, 5,
+         "stopped sending the image: the port stopped taking the image after ", "MRQ-520W"},
         {"no port", "", {}, 5, "cannot open " + (folder / "com1").string() + ": No such file or directory", ""},
     };
     for (const Case& c : cases) {
@@ -285,6 +288,15 @@ TEST_F(OrvaneCli, EachFailureHasItsCodeAndReason)
         EXPECT_NE(rows[1][kReason].find(c.reason), std::string::npos) << rows[1][kReason];
         if (module && c.code == 1)
             EXPECT_EQ(Field(module->Ask("report"), "", "verdict"), "\"302\"");
+        if (module && c.code == 5) {
+            // The count is what the port took: what the module has plus what waits in the line.
+            std::smatch m;
+            ASSERT_TRUE(std::regex_search(cli.output, m, std::regex("after (\\d+) of 200000 bytes"))) << cli.output;
+            const int taken = std::stoi(m[1]);
+            EXPECT_GE(taken, std::stoi(Field(module->Ask("report"), "\"image\"", "bytes")));
+            EXPECT_LT(taken, 200000);
+            EXPECT_EQ(cli.Count("100%"), 0u) << "the progress reached 100% for an image the port did not take";
+        }
     }
 }
 
@@ -571,7 +583,7 @@ TEST_F(OrvaneCli, PortThatGoesAwayEndsTheUnit)
     const Case cases[] = {
         {"waking", "--no-pace --power-on-crs none", true, "stopped waking the boot monitor: the port went away"},
         {"mid-image", "--hangup-offset 2000", false,
-         "stopped sending the image: the port went away with \\d+ of 40000 bytes sent; last received \"prog 200\""},
+         "stopped sending the image: the port went away with \\d+ of 40000 bytes taken; last received \"prog 200\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -11,6 +11,8 @@ namespace recorder {
 std::string gFileField;
 std::optional<std::string> gChooserAnswer;
 std::function<void(const Call&)> gOnWrite;
+std::function<Take(DWORD)> gPortTakes;
+DWORD gClock = 0;
 
 namespace {
 std::mutex gLock;
@@ -53,6 +55,8 @@ void Reset()
     gFileField.clear();
     gChooserAnswer.reset();
     gOnWrite = nullptr;
+    gPortTakes = nullptr;
+    gClock = 0;
 }
 
 void ClearCalls()
@@ -82,7 +86,7 @@ std::string Transcript()
     auto add = [&out](const std::string& token) { out += (out.empty() ? "" : " ") + token; };
     for (const Call& c : gCalls) {
         const std::string& n = c.name;
-        if (n == "WriteCommBlock") {
+        if (n == "WriteCommBlock" || n == "WriteCommBytes") {
             std::string text;
             for (char ch : c.bytes)
                 text += ch == '\r' ? std::string("\\r") : std::string(1, ch);
@@ -94,6 +98,7 @@ std::string Transcript()
         else if (n == "Pause") add("pause:" + std::to_string(c.a));
         else if (n == "End") add("end");
         else if (n == "SetupConnection") add("setup:" + std::to_string(c.a));
+        else if (n == "ClearCommOutput") add("clear");
         else if (n == "ChooseFile") add("choose");
         else if (n == "SetFileName") add("field:" + c.bytes);
         else if (n == "Enable") add("en:" + std::to_string(c.a) + "=" + std::to_string(c.b));
@@ -170,6 +175,12 @@ BOOL SetupConnection(HWND hWnd, int nMode)
     return TRUE;
 }
 
+BOOL ClearCommOutput(HWND hWnd)
+{
+    Record(Make("ClearCommOutput", hWnd));
+    return TRUE;
+}
+
 BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite)
 {
     Call c = Make("WriteCommBlock", hWnd, (long)dwBytesToWrite);
@@ -180,6 +191,19 @@ BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite)
     return TRUE;
 }
 
+BOOL WriteCommBytes(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite, LPDWORD lpdwTaken)
+{
+    const recorder::Take take = recorder::gPortTakes ? recorder::gPortTakes(dwBytesToWrite)
+                                                     : recorder::Take{ dwBytesToWrite, TRUE };
+    *lpdwTaken = std::min(take.dwTaken, dwBytesToWrite);
+    Call c = Make("WriteCommBytes", hWnd, (long)dwBytesToWrite, (long)*lpdwTaken);
+    c.bytes.assign(reinterpret_cast<const char*>(lpByte), *lpdwTaken);
+    Record(c);
+    if (recorder::gOnWrite)
+        recorder::gOnWrite(c);
+    return take.fOk;
+}
+
 // The Install dialog's front end.
 void InstallTimer(HWND hDlg, BOOL fRun) { Record(Make("Timer", hDlg, fRun)); }
 void InstallEnable(HWND hDlg, int idControl, BOOL fEnable) { Record(Make("Enable", hDlg, idControl, fEnable)); }
@@ -187,6 +211,7 @@ void InstallProgressRange(HWND hDlg, WORD wMax) { Record(Make("ProgressRange", h
 void InstallProgressStep(HWND hDlg) { Record(Make("ProgressStep", hDlg)); }
 void InstallRepaint(HWND hDlg) { Record(Make("Repaint", hDlg)); }
 void InstallPause(DWORD dwMilliseconds) { Record(Make("Pause", nullptr, (long)dwMilliseconds)); }
+DWORD InstallClock(void) { return recorder::gClock; }
 void InstallEnd(HWND hDlg) { Record(Make("End", hDlg)); }
 
 void InstallSetStatus(HWND hDlg, LPCSTR lpszText)

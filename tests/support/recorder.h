@@ -44,10 +44,20 @@ extern std::string gFileField;
 extern std::optional<std::string> gChooserAnswer;
 // Runs after every recorded WriteCommBlock (a module answering, say).
 extern std::function<void(const Call&)> gOnWrite;
+// How much of a WriteCommBytes the port takes, and whether the write fails
+// (unset: all of it, no failure).  InstallClock answers gClock.
+struct Take
+{
+    DWORD dwTaken;
+    BOOL fOk;
+};
+extern std::function<Take(DWORD dwRequested)> gPortTakes;
+extern DWORD gClock;
 
 // The calls since the last Reset as one line, for comparing whole runs:
-// "w:flash" a write, "s:text" a status, "m:text/caption" a message box,
-// "range:n", "step", "pause:ms", "end", "setup:mode", "choose", "field:name",
+// "w:flash" a write (of WriteCommBytes: what the port took), "s:text" a status, "m:text/caption" a message box,
+// "range:n", "step", "pause:ms", "end", "setup:mode", "clear" (output dropped),
+// "choose", "field:name",
 // "en:id=0|1", "timer:0|1".  Repaints and InvalidateRect are left out.
 std::string Transcript();
 

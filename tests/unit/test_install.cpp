@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -23,7 +24,7 @@ const std::string kTitle = ORVANE_APP_TITLE;
 const std::string kFail = "s:Fail to Install! m:Install Fail!/Merrow Systems. Co. LTD. end";
 const std::string kSuccess = "s:Success to Install! m:Install Success!/" + kTitle + " end";
 const std::string kPrepare = "s:Preparing for Programming! pause:200";
-const std::string kSendImage = "en:7=0 en:4=0 step w:IMG en:7=1 en:4=1";
+const std::string kSendImage = "en:7=0 en:4=0 w:IMG step en:7=1 en:4=1";
 
 class Install : public ::testing::Test
 {
@@ -61,6 +62,24 @@ protected:
         std::snprintf(gszMyFileName, sizeof(gszMyFileName), "%s", remembered.c_str());
         InstallInit(hDlg);
         recorder::ClearCalls();
+    }
+
+    // Bytes that differ from chunk to chunk.
+    static std::string Pattern(size_t size)
+    {
+        std::string bytes(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            bytes[i] = (char)(i * 7 + (i >> 10));
+        return bytes;
+    }
+
+    // Everything the port took, in order.
+    static std::string Line()
+    {
+        std::string line;
+        for (const auto& w : recorder::CallsNamed("WriteCommBytes"))
+            line += w.bytes;
+        return line;
     }
 
     static void Reply(const std::string& line)
@@ -116,6 +135,7 @@ struct Script
     std::vector<std::string> events;
     std::string transcript;
     int phase, step, modelAfter;
+    bool fPortStalls = false;  // the port takes none of the image
 };
 
 const Script kRuns[] = {
@@ -163,6 +183,11 @@ const Script kRuns[] = {
           kSendImage + " " + kSuccess,
       5, 10, 1 },
     { "destroyed (MRQ-710F): no r", 3, true, false, nullptr, { "D" }, "timer:0", 0, 1, 3 },
+    { "the port stops taking the image: failure at once, the module reset as on Cancel", 1, true, false, nullptr,
+      { k000, "T", k100, "T", k200, "T", "T" },
+      "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r s:Downloading program to MRQ-520W! " +
+          "en:7=0 en:4=0 w: pause:10 w: en:7=1 en:4=1 clear w:r\\r setup:1 " + kFail,
+      5, 10, 1, true },
 };
 
 TEST_F(Install, Runs)
@@ -173,6 +198,11 @@ TEST_F(Install, Runs)
         nModel = run.model;
         if (run.fChooserPicks)
             recorder::gChooserAnswer = image;
+        if (run.fPortStalls)
+            recorder::gPortTakes = [](DWORD) {
+                recorder::gClock += IMAGE_STALL_MS / 2;
+                return recorder::Take{ 0, TRUE };
+            };
         if (run.onImage) {
             const std::string line = run.onImage;
             recorder::gOnWrite = [line](const recorder::Call& c) {
@@ -281,22 +311,64 @@ TEST_F(Install, ChunksOfTheImage)
     };
     for (const auto& s : sizes) {
         SCOPED_TRACE(s.size);
-        std::string bytes(s.size, '\0');
-        for (size_t i = 0; i < s.size; ++i)
-            bytes[i] = (char)(i * 7 + (i >> 10));
         recorder::Reset();
+        const std::string bytes = Pattern(s.size);
         recorder::gFileField = Write("sized.bin", bytes);
 
         EXPECT_EQ(SendFileInstall(hDlg, gszMyFileName), 1);
-        const auto writes = recorder::CallsNamed("WriteCommBlock");
+        const auto writes = recorder::CallsNamed("WriteCommBytes");
         EXPECT_EQ(writes.size(), s.chunks);
         EXPECT_EQ(recorder::CallsNamed("ProgressStep").size(), s.chunks);
-        std::string line;
-        for (const auto& w : writes) {
-            EXPECT_LE(w.bytes.size(), 1024u);
-            line += w.bytes;
+        EXPECT_TRUE(std::all_of(writes.begin(), writes.end(), [](const recorder::Call& w) { return w.a <= 1024; }));
+        EXPECT_TRUE(Line() == bytes);
+        EXPECT_EQ(dwImageTaken, s.size);
+    }
+}
+
+// A port that takes part of a write: the rest follows in order, the bar
+// steps only for chunks taken whole, and only a port that takes nothing for
+// IMAGE_STALL_MS (or a failed write) ends the transfer.  Shift+F3's whole
+// file goes on the same way.
+TEST_F(Install, ShortWrites)
+{
+    const DWORD kAll = ~0u;
+    const struct {
+        const char* name;
+        std::vector<recorder::Take> takes;   // per write; the last one repeats
+        DWORD dwMsPerWrite;
+        int nResult;
+        DWORD dwTaken, dwSteps, dwWrites;
+    } cases[] = {
+        { "700 of the first chunk, then the rest", { { 700, TRUE }, { kAll, TRUE } }, 1, 1, 2500, 3, 4 },
+        { "nothing for 4.5 s, then all", { { 0, TRUE }, { 0, TRUE }, { 0, TRUE }, { kAll, TRUE } }, 1500, 1, 2500, 3, 6 },
+        { "300 bytes, then nothing for 5 s", { { 300, TRUE }, { 0, TRUE } }, 1000, IMAGE_STALLED, 300, 0, 6 },
+        { "a write fails after 100 more", { { 1024, TRUE }, { 100, FALSE } }, 1, IMAGE_STALLED, 1124, 1, 2 },
+    };
+    const std::string bytes = Pattern(2500);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const bool fWhole : { false, true }) {
+            recorder::Reset();
+            size_t nCall = 0;
+            recorder::gPortTakes = [&](DWORD) {
+                recorder::gClock += c.dwMsPerWrite;
+                return c.takes[std::min(nCall++, c.takes.size() - 1)];
+            };
+            if (fWhole) {
+                recorder::gChooserAnswer = Write("whole.bin", bytes);
+                EXPECT_EQ(SendFile(hMain), c.nResult == 1 ? 1 : 0);
+            } else {
+                recorder::gFileField = Write("short.bin", bytes);
+                EXPECT_EQ(SendFileInstall(hDlg, gszMyFileName), c.nResult);
+                EXPECT_EQ(dwImageTaken, c.dwTaken);
+                EXPECT_EQ(fImageStalled, c.nResult == IMAGE_STALLED);
+                EXPECT_EQ(recorder::CallsNamed("ProgressStep").size(), c.dwSteps);
+                EXPECT_EQ(recorder::CallsNamed("WriteCommBytes").size(), c.dwWrites);
+            }
+            const std::string line = Line();
+            EXPECT_TRUE(line == bytes.substr(0, line.size())) << "bytes skipped or out of order";
+            EXPECT_EQ(line.size(), c.nResult == 1 ? bytes.size() : c.dwTaken);
         }
-        EXPECT_TRUE(line == bytes);
     }
 }
 
@@ -330,7 +402,7 @@ TEST_F(Install, SendFileWritesTheWholeFile)
     const std::string bytes(5000, 'z');
     recorder::gChooserAnswer = Write("whole.bin", bytes);
     EXPECT_EQ(SendFile(hMain), 1);
-    const auto writes = recorder::CallsNamed("WriteCommBlock");
+    const auto writes = recorder::CallsNamed("WriteCommBytes");
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_TRUE(writes[0].bytes == bytes);
 

@@ -25,7 +25,7 @@ namespace modsim {
 namespace {
 
 constexpr double kBackoffMs = 100;   // after the master reports a hang-up or an error
-constexpr size_t kReadBytes = 4096;
+constexpr size_t kReadBytes = 4096;     // a gulp
 constexpr size_t kInboxBytes = 8192;   // read but not yet delivered at wire speed
 
 double now_ms()
@@ -63,6 +63,8 @@ public:
 
 private:
     bool start();
+    bool uart_reader() const { return opt_.pace && !opt_.gulp && line_.baud > 0; }
+    bool want_to_read(double now);
     void read_line();
     void deliver(double now);
     void write_line(double now);
@@ -134,7 +136,7 @@ int Simulator::run()
         // due; neither while backing off.
         short master_events = 0;
         if (!backoff_until_) {
-            if (inbox_.size() + kReadBytes <= kInboxBytes)
+            if (want_to_read(now))
                 master_events |= POLLIN;
             const std::optional<double> out_at = out_.ready_at();
             if (out_at && *out_at <= now)
@@ -187,36 +189,67 @@ std::optional<double> Simulator::next_wakeup(double now)
     }
     if (const std::optional<double> out_at = out_.ready_at(); out_at && *out_at > now)
         earliest(*out_at);
-    if (!inbox_.empty())
-        earliest(pacer_.ready_at(now, line_.baud));
+    if (const std::optional<double> until = module_.paused_until(now)) {
+        earliest(*until);
+        return at;
+    }
+    if (!inbox_.empty() || uart_reader()) {
+        const double ready = pacer_.ready_at(now, line_.baud);
+        if (ready > now || !inbox_.empty())
+            earliest(ready);
+    }
     return at;
 }
 
-// Takes what the pty holds into the inbox, 4 KiB at a time: a pty wakes a
-// blocked writer only once about that much has been read, so reading it in
-// the small bites of the wire speed would hold the writer back for over a
-// second at times.
+// A UART takes a few bytes at a time as the wire brings them, so the bytes
+// wait in the pty until their time: the writer on the other side is held
+// back exactly as a real line holds it.  A gulp takes 4 KiB at once and hands
+// them on at wire speed.  A stalled module takes nothing.
+bool Simulator::want_to_read(double now)
+{
+    if (module_.paused_until(now))
+        return false;
+    if (uart_reader())
+        return inbox_.empty() && pacer_.ready_at(now, line_.baud) <= now;
+    return inbox_.size() + kReadBytes <= kInboxBytes;
+}
+
+// Takes what the pty holds into the inbox: as much as the wire has brought
+// since the last read (a UART), or 4 KiB (a gulp).
 void Simulator::read_line()
 {
     // The settings are read again for every batch: the Windows program
     // changes them between the installation rate and its normal one.
     line_ = pty_.line();
+    const double now = now_ms();
+    size_t want = std::min(kReadBytes, kInboxBytes - inbox_.size());
+    if (uart_reader())
+        want = std::min(want, pacer_.allowance(now, line_.baud));
+    if (const std::optional<uint64_t> before = module_.bytes_before_stall())
+        want = size_t(std::min<uint64_t>(want, std::max<uint64_t>(*before, 1)));
+    if (want == 0)
+        return;
     char buf[kReadBytes];
-    const ssize_t n = ::read(pty_.master(), buf, sizeof(buf));
+    const ssize_t n = ::read(pty_.master(), buf, want);
     if (n > 0)
         inbox_.append(buf, size_t(n));
     else if (n == 0 || (errno != EAGAIN && errno != EINTR))
-        backoff_until_ = now_ms() + kBackoffMs;
+        backoff_until_ = now + kBackoffMs;
     deliver(now_ms());
 }
 
 // Hands the module what the wire would have brought by now: baud / 10
-// bytes a second when paced, everything otherwise.
+// bytes a second when paced, everything otherwise; nothing while it stalls,
+// and no byte past the start of a stall.
 void Simulator::deliver(double now)
 {
+    if (module_.paused_until(now))
+        return;
     size_t n = inbox_.size();
     if (n > 0 && opt_.pace && line_.baud > 0)
         n = std::min(n, pacer_.allowance(now, line_.baud));
+    if (const std::optional<uint64_t> before = module_.bytes_before_stall())
+        n = size_t(std::min<uint64_t>(n, std::max<uint64_t>(*before, 1)));
     if (n == 0)
         return;
     pacer_.consume(n);
@@ -291,7 +324,9 @@ std::string Simulator::handle(const std::string& request)
         for (uint64_t id : out_.clear())
             module_.reply_dropped(id, now_ms());
         inbox_.clear();
+        pty_.discard_input();   // a fresh module: nothing of the last run still on the line
         opt_.pace = start_opt_.pace;
+        opt_.gulp = start_opt_.gulp;
         opt_.byte_delay_ms = start_opt_.byte_delay_ms;
         opt_.module = start_opt_.module;
         module_.set_behaviour(opt_.module);

@@ -109,6 +109,8 @@ void Module::on_command(Kind kind, double ms)
             last_image_ms_.reset();
             image_failed_ = false;
             hung_up_ = false;
+            stalled_ = false;
+            stall_end_ms_.reset();
             start_deadline_.reset();
             // The start timeout runs from the last byte of the "200"; when
             // that was silenced, from now.
@@ -162,6 +164,25 @@ void Module::image_byte(char byte, double ms)
         hung_up_ = true;
         hangup_ = true;
     }
+    if (!stalled_ && b_.stall_offset && image_bytes_ >= *b_.stall_offset) {
+        stalled_ = true;
+        stall_end_ms_ = ms + b_.stall_ms;
+        record_.stall_ms = ms;
+    }
+}
+
+std::optional<double> Module::paused_until(double ms) const
+{
+    if (stall_end_ms_ && ms < *stall_end_ms_)
+        return stall_end_ms_;
+    return std::nullopt;
+}
+
+std::optional<uint64_t> Module::bytes_before_stall() const
+{
+    if (state_ != State::Image || stalled_ || !b_.stall_offset)
+        return std::nullopt;
+    return *b_.stall_offset > image_bytes_ ? *b_.stall_offset - image_bytes_ : 0;
 }
 
 void Module::end_image(double ms)
@@ -245,8 +266,9 @@ std::optional<double> Module::next_deadline() const
     if (state_ == State::Off)
         return power_on_at_;
     if (state_ == State::Image) {
+        // A stall holds the line unread: the idle time counts from its end.
         if (last_image_ms_)
-            return *last_image_ms_ + b_.idle_ms;
+            return std::max(*last_image_ms_, stall_end_ms_.value_or(0)) + b_.idle_ms;
         return start_deadline_;
     }
     return std::nullopt;
@@ -263,6 +285,7 @@ void Module::power_on(double ms)
 void Module::power_off()
 {
     state_ = State::Off;
+    stall_end_ms_.reset();
     crs_while_off_ = 0;
     power_on_at_.reset();
     start_reply_id_.reset();

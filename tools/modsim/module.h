@@ -40,6 +40,8 @@ struct Behaviour {
     bool dirty = false;                    // NUL and bytes above 0x7F around replies
     bool garble = false;                   // replies as if sent at another rate
     std::optional<uint64_t> hangup_offset;
+    std::optional<uint64_t> stall_offset;  // stop reading the line once this much image has come
+    double stall_ms = 1500;                // for this long
     bool noise = false;
 };
 
@@ -76,6 +78,12 @@ public:
     void reply_written(uint64_t id, double first_ms, double last_ms);
     void reply_dropped(uint64_t id, double ms);
 
+    // The stall fault: until when the module takes nothing from the line
+    // (nullopt: it reads), and how many more image bytes it takes before the
+    // stall begins (nullopt: no stall ahead).
+    std::optional<double> paused_until(double ms) const;
+    std::optional<uint64_t> bytes_before_stall() const;
+
     // What the event loop must do next.
     std::vector<Outgoing> take_output();
     bool take_hangup();        // the image reached hangup-offset
@@ -108,6 +116,8 @@ private:
     std::optional<double> start_deadline_;
     bool image_failed_ = false;                // 302 already sent for it
     bool hung_up_ = false;
+    bool stalled_ = false;                     // the stall of this image has begun
+    std::optional<double> stall_end_ms_;
 
     uint64_t next_id_ = 1;
     std::optional<uint64_t> answered_id_;

@@ -39,7 +39,7 @@ bool parse_flag(std::string_view text, bool& out)
 
 bool is_flag(std::string_view name)
 {
-    return name == "noise" || name == "burst" || name == "dirty" || name == "garble" || name == "any-rate" || name == "powered" || name == "no-pace" || name == "pace";
+    return name == "noise" || name == "burst" || name == "dirty" || name == "garble" || name == "any-rate" || name == "powered" || name == "no-pace" || name == "pace" || name == "gulp";
 }
 
 std::string bad(std::string_view name, std::string_view value)
@@ -130,6 +130,8 @@ std::string apply_option(Options& o, std::string_view name, std::string_view val
             b.any_rate = flag;
         else if (name == "powered")
             o.powered = flag;
+        else if (name == "gulp")
+            o.gulp = flag;
         else
             o.pace = name == "pace" ? flag : !flag;
     } else if (name == "model") {
@@ -155,13 +157,15 @@ std::string apply_option(Options& o, std::string_view name, std::string_view val
             b.power_on_delay_ms = ms;
         else
             return bad(name, value);
-    } else if (name == "idle-ms" || name == "start-timeout-ms" || name == "byte-delay-ms") {
+    } else if (name == "idle-ms" || name == "start-timeout-ms" || name == "byte-delay-ms" || name == "stall-ms") {
         if (!parse_ms(value, ms))
             return bad(name, value);
         if (name == "idle-ms")
             b.idle_ms = ms;
         else if (name == "start-timeout-ms")
             b.start_timeout_ms = ms;
+        else if (name == "stall-ms")
+            b.stall_ms = ms;
         else
             o.byte_delay_ms = ms;
     } else if (name == "expect") {
@@ -174,6 +178,8 @@ std::string apply_option(Options& o, std::string_view name, std::string_view val
         return set_offset(b.fail_offset, name, value);
     } else if (name == "hangup-offset") {
         return set_offset(b.hangup_offset, name, value);
+    } else if (name == "stall-offset") {
+        return set_offset(b.stall_offset, name, value);
     } else {
         return "unknown option " + std::string(name);
     }
@@ -226,6 +232,8 @@ const char* usage_text()
            "  --install-rate BAUD       the only rate the monitor understands (115200)\n"
            "  --any-rate                understand bytes at any rate\n"
            "  --no-pace                 read as fast as bytes come, not at wire speed\n"
+           "  --gulp                    read the line 4 KiB at a time (handing the bytes on at\n"
+           "                            wire speed), not in a UART's small reads\n"
            "  --powered                 start powered on\n"
            "  --power-on-crs N|none     power on after N CRs while off (3); none: never\n"
            "  --power-on-delay-ms MS    power on MS after the first CR instead\n"
@@ -242,6 +250,8 @@ const char* usage_text()
            "                            bytes above 0x7F before its code\n"
            "  --garble                  replies unreadable, as if sent at another rate\n"
            "  --hangup-offset N         hang up the line once N image bytes have come\n"
+           "  --stall-offset N          stop reading the line once N image bytes have come\n"
+           "  --stall-ms MS             for MS (1500)\n"
            "  --control PORT            control channel on 127.0.0.1:PORT (0: any free port)\n"
            "  --ready-file FILE         write the ready line there too\n"
            "  --report FILE             write the JSON report there after verdicts and on exit\n";

@@ -18,11 +18,12 @@ struct Options {
     std::string report_file;
     bool powered = false;
     bool pace = true;
+    bool gulp = false;   // read the line 4 KiB at a time instead of as a UART does
     double byte_delay_ms = 0;
     Behaviour module;
 };
 
-// Sets one option.  Flags (noise, any-rate, powered, no-pace, pace) take
+// Sets one option.  Flags (noise, any-rate, powered, no-pace, pace, gulp) take
 // 0/1; optional values take "none".  `running` refuses the options that only
 // make sense at start (link, control, ready-file).  Returns an error text, or
 // an empty string when the value was taken.

@@ -84,6 +84,12 @@ bool Pty::reset_line(std::string& error)
     return true;
 }
 
+void Pty::discard_input()
+{
+    if (master_ >= 0)
+        tcflush(master_, TCIFLUSH);
+}
+
 bool Pty::open(const std::string& link, std::string& error)
 {
     close();

@@ -55,6 +55,7 @@ public:
     uint64_t flood_sent = 0;
     uint32_t flood_seed = 1;
     uint64_t hangups = 0;
+    std::optional<double> stall_ms;   // when the stall fault stopped the reading
 
 private:
     struct Recent {

@@ -109,7 +109,8 @@ std::string report_json(const Module& module, const Line& line, double now_ms)
         + ",\"verdict_ms\":" + or_null(r.verdict_ms);
     out += ",\"received_bytes\":" + number(r.received_bytes) + ",\"ignored_bytes\":" + number(r.ignored_bytes)
         + ",\"flood\":{\"requested\":" + number(r.flood_requested) + ",\"sent\":" + number(r.flood_sent)
-        + ",\"seed\":" + std::to_string(r.flood_seed) + "},\"hangups\":" + number(r.hangups) + "}";
+        + ",\"seed\":" + std::to_string(r.flood_seed) + "},\"hangups\":" + number(r.hangups)
+        + ",\"stall_ms\":" + or_null(r.stall_ms) + "}";
     return out;
 }
 

@@ -1,9 +1,27 @@
 // Whole downloads: each model to its success, a second one from the
-// remembered name, one after Disconnect and Connect, and one at 57600 after
-// the Settings dialog.
+// remembered name, one after Disconnect and Connect, the sample image at
+// 57600 after the Settings dialog, and a module that stops reading the line
+// for a while mid-image.  The simulator takes the line as a UART does, so
+// the port's writes end by their time-out now and then: the image must still
+// arrive whole and in order.
 #include "../lib/driver.h"
 
+#include <cstdlib>
+
 namespace {
+
+// The build's 200 KiB sample image, as the program names it.
+std::string SampleImage()
+{
+    const char* path = std::getenv("ORVANE_SAMPLE");
+    if (!CHECK(path && *path, "ORVANE_SAMPLE names no sample image"))
+        return "";
+    std::string windows = std::string("Z:") + path;
+    for (char& c : windows)
+        if (c == '/')
+            c = '\\';
+    return windows;
+}
 
 // One model: besides success, one progress step per chunk of the model's
 // range, "flash" for all but the MRQ-710F, and "r" at the end for the
@@ -12,10 +30,11 @@ void DownloadModel(const char* model, int progressMax, const char* snaps = nullp
 {
     DownloadRun run;
     run.model = model;
-    run.image = MakeImage(std::string("image-") + model + ".bin", snaps ? 64 * 1024 : 20 * 1024 + 5, 3);
+    run.image = snaps ? SampleImage() : MakeImage(std::string("image-") + model + ".bin", 20 * 1024 + 5, 3);
     if (snaps) {
         run.snaps = snaps;
         run.sim = "byte-delay-ms=25";   // steps that last long enough to be seen
+        run.dwLimit = 120000;
     }
     DownloadOutcome out = Download(run);
     ExpectSuccess(out);
@@ -64,7 +83,8 @@ void AfterReconnect()
     ExpectSuccess(Download(run));
 }
 
-// The installation rate set to 57600 in Settings: the download runs at it.
+// The installation rate set to 57600 in Settings: the sample image goes
+// out at it, whole.
 void At57600()
 {
     auto setRate = [](int idButton) {
@@ -79,13 +99,45 @@ void At57600()
     };
     setRate(558);   // 57600
     DownloadRun run;
-    run.image = MakeImage("image-57600.bin", 5000, 5);
+    run.image = SampleImage();
     run.sim = "install-rate=57600";
+    run.dwLimit = 120000;
     DownloadOutcome out = Download(run);
     ExpectSuccess(out);
     CHECK(out.report["install_rate"].num() == 57600 && LastCommand(out.report, "p60")["line"]["baud"].num() == 57600,
           "\"p 60\" went out at %d", (int)LastCommand(out.report, "p60")["line"]["baud"].num());
     setRate(559);   // back to 115200
+}
+
+// The module stops reading the line for a while in the middle of the image:
+// for 1.5 s (longer than a chunk's write time-out) the image still arrives
+// whole; for longer than the program waits on a port that takes nothing,
+// the download fails at once, the bar short of full and the line back at
+// the normal rate, as Cancel leaves it.
+void Stalls()
+{
+    // Larger than what the pty holds (64 KiB), or the program's writes
+    // would all end before the module stopped reading.
+    const int chunks = 100;
+    DownloadRun run;
+    run.image = MakeImage("image-stall.bin", chunks * 1024, 12);
+    run.sim = "stall-offset=12000 stall-ms=1500";
+    DownloadOutcome out = Download(run);
+    ExpectSuccess(out);
+    CHECK(!out.report["stall_ms"].isNull(), "the module never stalled");
+
+    run.sim = "stall-offset=12000 stall-ms=9000";
+    HWND hDlg = BeginDownload(run);
+    WaitReport([](const Json& r) { return !r["stall_ms"].isNull(); });
+    Snap("stall-sending");
+    run.snaps = "stall";   // what the technician then sees: the box over a bar short of full
+    out = FinishDownload(hDlg, run);
+    ExpectFailure(out);
+    CHECK(out.progress >= 0 && out.progress < chunks, "the bar stood at %d of %d chunks after the port stopped",
+          out.progress, chunks);
+    CHECK(out.report["image"]["bytes"].num() < chunks * 1024, "the module got the whole image");
+    CHECK(out.report["line"]["baud"].num() == 19200, "the line is at %d after the failure, want 19200",
+          (int)out.report["line"]["baud"].num());
 }
 
 } // namespace
@@ -97,4 +149,5 @@ const Suite kDownloads("downloads", {
     { "second-from-remembered-name", SecondFromRememberedName },
     { "after-reconnect", AfterReconnect },
     { "at-57600", At57600 },
+    { "stalls", Stalls },
 });
