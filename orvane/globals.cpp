@@ -1,7 +1,7 @@
 #include "orvane/orvane.h"
 
 // The main window; set by WinMain once the window exists, NULL before.
-HWND hTTYWnd = NULL;
+std::atomic<HWND> hTTYWnd{NULL};
 
 CHAR gszAppName[46] = ORVANE_APP_TITLE;
 CHAR gszTTYClass[12] = "TTYWndClass";

@@ -119,7 +119,9 @@ inline std::atomic_ref<DWORD> WatcherId(TTYINFO* npTTYInfo)
 NPTTYINFO GetTTYInfo(HWND hWnd);
 
 // Process-wide globals of the application shell.
-extern HWND hTTYWnd;
+// The main window: set by the window thread once it exists, read by the
+// watcher too, so read and written whole.
+extern std::atomic<HWND> hTTYWnd;
 extern CHAR gszAppName[46];   // window title, caption of the message boxes
 extern CHAR gszTTYClass[12];  // class of the main window
 

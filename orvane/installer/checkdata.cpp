@@ -13,7 +13,17 @@ std::atomic<int> gCondition{0};
 std::atomic<int> gIsActivate{0};
 std::atomic<int> nModel{1};
 
-std::mutex gParserLock;
+PARSERLOCK gParserLock;
+void (*gpfnParserWait)(void) = nullptr;
+
+void PARSERLOCK::lock()
+{
+    if (m.try_lock())
+        return;
+    if (gpfnParserWait)
+        gpfnParserWait();
+    m.lock();
+}
 
 namespace {
 
@@ -34,31 +44,16 @@ void DropOldestLineBytes()
     nCnt = keep;
 }
 
-// One turn of the parser; the lock is held.  Returns TRUE when the line asks
-// for the normal line settings to be restored.
-bool CheckDataLocked()
+// abCmd holds a whole line with "r\r" in it that waits for the window thread:
+// the normal line settings come back before the line is matched against the
+// replies, and only the window thread changes the line's rate, so that the
+// changes happen in the order they were asked for.
+bool fRestorePending = false;
+
+// Matches the line in abCmd against the replies and empties abCmd.
+void MatchLine()
 {
-    const int end = received_length;
-    bool isCmd = false;
-
-    for (int i = check_idx; i < end; ++i) {
-        if (nCnt == LINE_CAPACITY)
-            DropOldestLineBytes();
-        const BYTE b = abTemp[i];
-        abCmd[nCnt++] = b;
-        ++check_idx;
-        if (b == '\n') {
-            isCmd = true;
-            break;
-        }
-    }
-
-    if (gIsActivate == 0 || !isCmd)
-        return false;
-
     const char* line = reinterpret_cast<const char*>(abCmd);
-    const bool restore = Contains(line, "r\r");
-
     const int phase = gCondition;
     if (Contains(line, "000\r\n")) {
         if (phase == 0) {
@@ -86,7 +81,38 @@ bool CheckDataLocked()
 
     nCnt = 0;
     std::memset(abCmd, 0, sizeof(abCmd));
-    return restore;
+}
+
+// One turn of the parser; the lock is held.  A line that asks for the normal
+// line settings is left in abCmd (and no further line is cut) until the
+// window thread has restored them: false then.
+bool CheckDataLocked()
+{
+    if (fRestorePending)
+        return false;
+
+    const int end = received_length;
+    bool isCmd = false;
+    for (int i = check_idx; i < end; ++i) {
+        if (nCnt == LINE_CAPACITY)
+            DropOldestLineBytes();
+        const BYTE b = abTemp[i];
+        abCmd[nCnt++] = b;
+        ++check_idx;
+        if (b == '\n') {
+            isCmd = true;
+            break;
+        }
+    }
+
+    if (gIsActivate == 0 || !isCmd)
+        return true;
+    if (Contains(reinterpret_cast<const char*>(abCmd), "r\r")) {
+        fRestorePending = true;
+        return false;
+    }
+    MatchLine();
+    return true;
 }
 
 // Makes room for nLength more bytes at the end of abTemp.  Returns how many
@@ -119,40 +145,48 @@ int MakeRoom(int nLength)
 
 } // namespace
 
+void (*gpfnParseOnWindowThread)(void) = nullptr;
+
 void CheckData(void)
 {
-    bool restore;
     {
-        std::lock_guard<std::mutex> hold(gParserLock);
-        restore = CheckDataLocked();
+        std::lock_guard<PARSERLOCK> hold(gParserLock);
+        if (CheckDataLocked())
+            return;
     }
-    // Outside the lock: re-applying the line settings touches the port only.
-    if (restore)
-        SetupConnection(hTTYWnd, 1);
+    // Outside the lock: the port's settings first, then the line.  Nothing
+    // else parses meanwhile, and only this thread resets the buffers.
+    SetupConnection(hTTYWnd, 1);
+    std::lock_guard<PARSERLOCK> hold(gParserLock);
+    if (fRestorePending) {
+        fRestorePending = false;
+        MatchLine();
+    }
 }
 
 void AppendReceived(const BYTE* lpBlock, int nLength)
 {
-    bool restore = false;
+    bool fDone;
     {
-        std::lock_guard<std::mutex> hold(gParserLock);
+        std::lock_guard<PARSERLOCK> hold(gParserLock);
         if (lpBlock && nLength > 0) {
             const int skip = MakeRoom(nLength);
             std::memcpy(abTemp + received_length, lpBlock + skip, nLength - skip);
             received_length += nLength - skip;
         }
-        restore = CheckDataLocked();
+        fDone = CheckDataLocked();
     }
-    if (restore)
-        SetupConnection(hTTYWnd, 1);
+    if (!fDone && gpfnParseOnWindowThread)
+        gpfnParseOnWindowThread();
 }
 
 void ResetReceiveState(void)
 {
-    std::lock_guard<std::mutex> hold(gParserLock);
+    std::lock_guard<PARSERLOCK> hold(gParserLock);
     check_idx = 0;
     received_length = 0;
     nCnt = 0;
+    fRestorePending = false;   // a restore of the run before is dropped
     std::memset(abTemp, 0, sizeof(abTemp));
     std::memset(abCmd, 0, sizeof(abCmd));
 }

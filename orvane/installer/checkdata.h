@@ -25,18 +25,34 @@ extern std::atomic<int> gIsActivate;  // step 0..11; 0 until the first Install d
 extern std::atomic<int> nModel;       // 1 MRQ-520W, 2 MRQ-41, 3 MRQ-710F
 
 // Held around every parser call and every append-and-parse, and by anyone
-// touching the buffers or counters above.
-extern std::mutex gParserLock;
+// touching the buffers or counters above.  A thread that finds it held calls
+// gpfnParserWait before it waits: tests see by it that a thread is waiting.
+struct PARSERLOCK
+{
+    void lock();
+    void unlock() { m.unlock(); }
+    bool try_lock() { return m.try_lock(); }
+    std::mutex m;
+};
+extern PARSERLOCK gParserLock;
+extern void (*gpfnParserWait)(void);
 
-// Moves at most one line from abTemp into abCmd and acts on it.
+// Moves at most one line from abTemp into abCmd and acts on it.  The window
+// thread's parse: a line holding "r\r" restores the normal line settings
+// (SetupConnection) before it is matched against the replies.
 void CheckData(void);
 
 // The watcher's append: copies a received block into abTemp and parses, under
 // one hold of the lock.  Never writes past abTemp: consumed bytes are dropped
 // first, and when the backlog still does not fit the oldest unparsed bytes go.
+// A line holding "r\r" is left for the window thread, which alone changes the
+// line's settings: nothing after it is parsed until CheckData has run there,
+// and gpfnParseOnWindowThread (when set) is asked to see to that.
 void AppendReceived(const BYTE* lpBlock, int nLength);
+extern void (*gpfnParseOnWindowThread)(void);
 
-// The Download command's reset: both buffers zeroed, the counters to 0.
+// The Download command's reset: both buffers zeroed, the counters to 0, and a
+// restore that was waiting for the window thread dropped with its line.
 void ResetReceiveState(void);
 
 #endif

@@ -55,7 +55,7 @@ enum TICKACTION { TA_NONE, TA_WAKE, TA_FLASH, TA_PREPARE, TA_TRANSFER, TA_SUCCES
 // meanwhile then find nothing to do.
 TICKACTION DecideTick(int* pnModel)
 {
-    std::lock_guard<std::mutex> hold(gParserLock);
+    std::lock_guard<PARSERLOCK> hold(gParserLock);
     *pnModel = nModel;
     switch (gCondition) {
     case 0:
@@ -129,8 +129,7 @@ void Transfer(HWND hDlg, int nModelNo)
 
     BOOL fStalled = FALSE;
     {
-        std::lock_guard<std::mutex> hold(gParserLock);
-        nModelNo = nModel;
+        std::lock_guard<PARSERLOCK> hold(gParserLock);
         if (gCondition == 3 && nSent == IMAGE_STALLED) {
             gIsActivate = 11;
             gCondition = 5;
@@ -153,7 +152,7 @@ void Transfer(HWND hDlg, int nModelNo)
 
 INSTALLSTATE GetInstallState(void)
 {
-    std::lock_guard<std::mutex> hold(gParserLock);
+    std::lock_guard<PARSERLOCK> hold(gParserLock);
     return INSTALLSTATE{ gCondition, gIsActivate, nModel };
 }
 
@@ -161,7 +160,7 @@ void InstallInit(HWND hDlg)
 {
     InstallTimer(hDlg, TRUE);
     {
-        std::lock_guard<std::mutex> hold(gParserLock);
+        std::lock_guard<PARSERLOCK> hold(gParserLock);
         gIsActivate = 1;
         gCondition = 0;
     }
@@ -215,7 +214,7 @@ BOOL InstallCommand(HWND hDlg, WORD wId, WORD wCode)
         // on cannot take the run back out of it.
         int nModelNo;
         {
-            std::lock_guard<std::mutex> hold(gParserLock);
+            std::lock_guard<PARSERLOCK> hold(gParserLock);
             nModelNo = nModel;
             gCondition = 5;
         }

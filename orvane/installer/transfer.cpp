@@ -99,7 +99,6 @@ int SendFileInstall(HWND hDlg, LPCSTR lpFileName)
         return 0;
     }
     dwImageTaken = 0;
-    fImageStalled = FALSE;
     InstallEnable(hDlg, IDC_BROWSE, FALSE);
     InstallEnable(hDlg, IDC_INSTCANCEL, FALSE);
     const int nSent = SendChunks(hDlg, hImage);

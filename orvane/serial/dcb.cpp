@@ -2,6 +2,15 @@
 // runs in orvane.exe and in the native tests.
 #include "orvane/serial/serial.h"
 
+BOOL NoteEventWait(int* pnEmpty, DWORD dwEvtMask, DWORD cbInQue)
+{
+    if (dwEvtMask != 0 || cbInQue != 0)
+        *pnEmpty = 0;
+    else
+        ++*pnEmpty;
+    return *pnEmpty >= EMPTY_WAITS_TO_POLL;
+}
+
 void FillDCB(const TTYINFO* npTTYInfo, int nMode, DCB* pdcb)
 {
     const BYTE bFlow = npTTYInfo->bFlowCtrl;

@@ -87,10 +87,11 @@ DWORD WINAPI CommWatchProc(LPVOID lpData)
     if (!SetCommMask(npTTYInfo->idComDev, EV_RXCHAR))
         return EndWatch(npTTYInfo, os.hEvent, FALSE);
 
-    // Some drivers (a pseudo-terminal under Wine, some virtual ports) end
-    // every wait at once with no event.  Waiting again would spin without
-    // ever reading, so such a port is polled instead.
+    // A port whose waits keep ending at once with no event would make the
+    // loop spin without ever reading: such a port is polled instead.  What
+    // an empty wait finds queued is read all the same.
     BOOL fPolling = FALSE;
+    int nEmptyWaits = 0;
     while (IsConnected(npTTYInfo)) {
         if (fPolling) {
             DrainPort(npTTYInfo);
@@ -99,10 +100,15 @@ DWORD WINAPI CommWatchProc(LPVOID lpData)
             continue;
         }
         const DWORD dwEvtMask = WaitForPortEvent(npTTYInfo, &os);
-        if (dwEvtMask & EV_RXCHAR)
+        if (!IsConnected(npTTYInfo))
+            break;
+        DWORD dwErrorFlags = 0;
+        COMSTAT comStat{};
+        if (!(dwEvtMask & EV_RXCHAR) && !ClearCommError(npTTYInfo->idComDev, &dwErrorFlags, &comStat))
+            comStat.cbInQue = 0;
+        fPolling = NoteEventWait(&nEmptyWaits, dwEvtMask & EV_RXCHAR, comStat.cbInQue);
+        if ((dwEvtMask & EV_RXCHAR) || comStat.cbInQue)
             DrainPort(npTTYInfo);
-        else if (IsConnected(npTTYInfo))
-            fPolling = TRUE;
     }
     return EndWatch(npTTYInfo, os.hEvent, TRUE);
 }

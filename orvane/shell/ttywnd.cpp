@@ -27,8 +27,19 @@ void SettingsFailed(HWND hWnd)
 
 // WM_CREATE: the record, then the first connection attempt, all before the
 // window is shown.  Creation always goes on, with or without a record.
+// A received line that asks for the normal line settings waits for this
+// thread, which alone changes them.
+#define WM_PARSERECEIVED (WM_APP + 1)
+
+void ParseOnWindowThread(void)
+{
+    if (HWND hWnd = hTTYWnd)
+        PostMessageA(hWnd, WM_PARSERECEIVED, 0, 0);
+}
+
 LRESULT CreateTTYWindow(HWND hWnd)
 {
+    gpfnParseOnWindowThread = ParseOnWindowThread;
     if (CreateTTYInfo(hWnd) == -1)
         return 0;
     if (!OpenConnection(hWnd, 1))
@@ -171,6 +182,10 @@ LRESULT CALLBACK TTYWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 
     case WM_VSCROLL:
         ScrollTTYVert(hWnd, LOWORD(wParam), HIWORD(wParam));
+        return 0;
+
+    case WM_PARSERECEIVED:
+        CheckData();
         return 0;
     }
     return DefWindowProcA(hWnd, uMsg, wParam, lParam);

@@ -11,6 +11,7 @@ namespace recorder {
 std::string gFileField;
 std::optional<std::string> gChooserAnswer;
 std::function<void(const Call&)> gOnWrite;
+std::function<void(const Call&)> gOnMessage;
 std::function<Take(DWORD)> gPortTakes;
 DWORD gClock = 0;
 
@@ -55,6 +56,7 @@ void Reset()
     gFileField.clear();
     gChooserAnswer.reset();
     gOnWrite = nullptr;
+    gOnMessage = nullptr;
     gPortTakes = nullptr;
     gClock = 0;
 }
@@ -171,7 +173,7 @@ BOOL WINAPI SetCaretPos(int X, int Y)
 // Win32 side.
 BOOL SetupConnection(HWND hWnd, int nMode)
 {
-    Record(Make("SetupConnection", hWnd, nMode));
+    Record(Make("SetupConnection", hWnd, nMode, gCondition));   // b: the phase it found
     return TRUE;
 }
 
@@ -245,6 +247,8 @@ void InstallMessage(HWND hOwner, LPCSTR lpszText, LPCSTR lpszCaption)
     c.bytes = lpszText;
     c.caption = lpszCaption;
     Record(c);
+    if (recorder::gOnMessage)
+        recorder::gOnMessage(c);
 }
 
 BOOL InstallChooseFile(HWND hOwner, LPSTR lpszFile, DWORD cchFile)

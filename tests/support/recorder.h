@@ -42,8 +42,10 @@ HWND FakeWindow(int n = 1);
 // cancels it).
 extern std::string gFileField;
 extern std::optional<std::string> gChooserAnswer;
-// Runs after every recorded WriteCommBlock (a module answering, say).
+// Runs after every recorded WriteCommBlock (a module answering, say), and
+// while a message box is up (the dialog's timer ticks on in its loop).
 extern std::function<void(const Call&)> gOnWrite;
+extern std::function<void(const Call&)> gOnMessage;
 // How much of a WriteCommBytes the port takes, and whether the write fails
 // (unset: all of it, no failure).  InstallClock answers gClock.
 struct Take

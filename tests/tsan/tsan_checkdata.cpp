@@ -80,7 +80,7 @@ int main()
     std::remove(image);
 
     {
-        std::lock_guard<std::mutex> hold(gParserLock);
+        std::lock_guard<PARSERLOCK> hold(gParserLock);
         if (received_length > RECEIVE_CAPACITY || nCnt > LINE_CAPACITY || check_idx > received_length) {
             std::fprintf(stderr, "bounds broken: %d %d %d\n", received_length, check_idx, nCnt);
             return 1;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -16,6 +18,7 @@ protected:
     void SetUp() override
     {
         ResetReceiveState();
+        gpfnParseOnWindowThread = nullptr;
         gCondition = 0;
         gIsActivate = 1;     // an Install dialog is open
         nModel = 1;
@@ -143,23 +146,40 @@ TEST_F(CheckDataTest, ZeroByteHidesTheRestOfTheLine)
     ExpectState(0, 1, 1);
 }
 
-TEST_F(CheckDataTest, RestoreLineReappliesNormalSettingsThenGoesThroughTheTable)
+// A line with "r\r" in it: the watcher leaves it, and every line after it,
+// for the window thread and asks for a parse there; the window thread puts
+// the normal rate back first, then matches the line.  A Download in between
+// drops it with the receive buffers, so Download's rate wins.
+TEST_F(CheckDataTest, RestoreLinesWaitForTheWindowThread)
 {
-    gCondition = 3;
-    Feed("error\r\n");
+    static int nRequests;
+    nRequests = 0;
+    gpfnParseOnWindowThread = [] { ++nRequests; };
+    gCondition = 2;
+    Feed("monitor error\r200\r\n");
+    Feed("101\r\n");
+    EXPECT_EQ(nRequests, 2) << "one request per block while the line waits";
+    EXPECT_TRUE(recorder::CallsNamed("SetupConnection").empty()) << "the watcher changed the rate";
+    ExpectState(2, 1, 1);
+
+    CheckData();
     auto calls = recorder::CallsNamed("SetupConnection");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].hWnd, hTTYWnd);
     EXPECT_EQ(calls[0].a, 1) << "mode 1: the normal baud rate";
-
-    recorder::Reset();
-    Feed("r\r302\r\n");
+    EXPECT_EQ(calls[0].b, 2) << "the rate came back after the line was matched";
+    ExpectState(3, 6, 1);
+    CheckData();                         // the line behind it, in order
+    ExpectState(5, 9, 1);
     EXPECT_EQ(recorder::CallsNamed("SetupConnection").size(), 1u);
-    ExpectState(5, 11, 1);
 
     recorder::Reset();
-    Feed("r\n");                        // r without CR is no restore
-    EXPECT_TRUE(recorder::CallsNamed("SetupConnection").empty());
+    Feed("error\r\n");
+    ResetReceiveState();                 // Download: the installation rate, empty buffers
+    Feed("r\n");                         // r without CR is no restore
+    Drain();
+    EXPECT_TRUE(recorder::CallsNamed("SetupConnection").empty()) << "a restore of the run before landed";
+    gpfnParseOnWindowThread = nullptr;
 }
 
 TEST_F(CheckDataTest, BeforeTheFirstInstallDialogLinesPileUpUnread)
@@ -203,9 +223,35 @@ TEST_F(CheckDataTest, ReceiveBufferNeverOverflowsAndKeepsTheNewestBytes)
     ExpectState(5, 9, 1);
 }
 
+// Lines that pile up faster than they are parsed: some of the oldest may be
+// dropped, but none is parsed twice and the order holds.
+TEST_F(CheckDataTest, MakingRoomNeverParsesALineTwice)
+{
+    gIsActivate = 0;                    // lines collect in abCmd, unmatched
+    std::string block;
+    for (int n = 0; n < 3000; ++n) {
+        char line[8];
+        std::snprintf(line, sizeof line, "%05d\n", n);
+        block += line;
+        if (block.size() >= 600) {
+            Feed(block);
+            block.clear();
+        }
+    }
+    Drain();
+    int last = -1, nLines = 0;
+    for (int at = nCnt - 6; at >= 0 && abCmd[at + 5] == '\n'; at -= 6, ++nLines) {
+        const int n = std::atoi(std::string((const char*)abCmd + at, 5).c_str());
+        ASSERT_LT(n, last < 0 ? 3000 : last) << "a line parsed twice or out of order";
+        last = n;
+    }
+    EXPECT_GT(nLines, 300);
+}
+
 TEST_F(CheckDataTest, BlockLargerThanTheBufferKeepsItsTail)
 {
     gCondition = 2;
+    Feed("a\nb\nc\n");                // a backlog before it
     std::string block(RECEIVE_CAPACITY * 2, 'y');
     block += "\n200\r\n";
     Feed(block);
@@ -214,10 +260,12 @@ TEST_F(CheckDataTest, BlockLargerThanTheBufferKeepsItsTail)
     ExpectState(3, 6, 1);
 }
 
+// The reply straddles the moment abCmd is full: only the newest bytes kept
+// still make "000\r\n".
 TEST_F(CheckDataTest, LineLongerThanTheLineBufferStillEndsInItsReply)
 {
     gCondition = 0;
-    std::string line(LINE_CAPACITY * 3, 'z');
+    std::string line(LINE_CAPACITY - 2, 'z');
     line += "000\r\n";
     for (size_t i = 0; i < line.size(); i += 1000)
         Feed(line.substr(i, 1000));

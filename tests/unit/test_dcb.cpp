@@ -31,7 +31,8 @@ TEST(FillDCB, ModesLineFieldsAndFlowControl)
         tty.bFlowCtrl = r.bFlow;
         for (int nMode : { 1, 0 }) {
             DCB dcb;
-            std::memset(&dcb, 0xFF, sizeof(dcb));   // the port's state before
+            const BYTE bBefore = nMode ? 0xFF : 0x00;   // the port's state before
+            std::memset(&dcb, bBefore, sizeof(dcb));
             FillDCB(&tty, nMode, &dcb);
             EXPECT_EQ(dcb.BaudRate, nMode ? 19200u : 57600u);
             EXPECT_EQ(dcb.ByteSize, 7);
@@ -50,10 +51,29 @@ TEST(FillDCB, ModesLineFieldsAndFlowControl)
             EXPECT_EQ(dcb.fBinary, 1u);
             EXPECT_EQ(dcb.fParity, 1u);
             // Left as the port had them.
-            EXPECT_EQ(dcb.fDsrSensitivity, 1u);
-            EXPECT_EQ(dcb.fAbortOnError, 1u);
-            EXPECT_EQ((BYTE)dcb.EvtChar, 0xFF);
+            EXPECT_EQ(dcb.fDsrSensitivity, bBefore & 1u);
+            EXPECT_EQ(dcb.fAbortOnError, bBefore & 1u);
+            EXPECT_EQ((BYTE)dcb.EvtChar, bBefore);
         }
+    }
+}
+
+// The watcher polls only a port whose waits keep ending empty: stray empty
+// waits, or ones that find bytes queued, never make it give up on events.
+TEST(Watcher, PollsOnlyAfterEmptyWaitsInARow)
+{
+    const struct { const char* waits; bool fPolls; } rows[] = {
+        // e: no event, nothing queued; q: no event, bytes queued; r: EV_RXCHAR
+        { "eeeeeee", false }, { "eeeeeeee", true }, { "eeeeqeeeeeeer", false }, { "ereeeeeerqeeeeeee", false },
+        { "rrrreeeeeeee", true },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.waits);
+        int nEmpty = 0;
+        BOOL fPolls = FALSE;
+        for (const char* w = row.waits; *w && !fPolls; ++w)
+            fPolls = NoteEventWait(&nEmpty, *w == 'r', *w == 'q' ? 5 : 0);
+        EXPECT_EQ(fPolls, row.fPolls);
     }
 }
 

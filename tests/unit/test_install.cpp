@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -35,10 +36,17 @@ protected:
         recorder::DetachAll();
         recorder::Attach(hMain, &tty);
         hTTYWnd = hMain;
+        // Every global a run touches, so that no test depends on another.
         ResetReceiveState();
+        gpfnParseOnWindowThread = nullptr;
+        gpfnParserWait = nullptr;
         gCondition = 0;
         gIsActivate = 0;
         nModel = 1;
+        max_timeout = 0;
+        nCount = 0;
+        dwImageTaken = 0;
+        fImageStalled = FALSE;
         gszMyFileName[0] = '\0';
         dir = fs::temp_directory_path() / ("orvane-install-" + std::to_string(::getpid()));
         fs::create_directories(dir);
@@ -71,6 +79,12 @@ protected:
         for (size_t i = 0; i < size; ++i)
             bytes[i] = (char)(i * 7 + (i >> 10));
         return bytes;
+    }
+
+    // The files this process has open.
+    static size_t OpenFiles()
+    {
+        return (size_t)std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
     }
 
     // Everything the port took, in order.
@@ -140,6 +154,8 @@ struct Script
 
 const Script kRuns[] = {
     { "wake-up CRs, one per tick", 1, true, false, nullptr, { "T", "T", "T" }, "w:\\r w:\\r w:\\r", 0, 1, 1 },
+    { "a reply behind a noise line in one block: the tick parses it", 1, true, false, nullptr,
+      { "** monitor v1.4 **\r\n" + k000, "T" }, "s:Initializing! w:flash", 1, 3, 1 },
     { "MRQ-520W to success", 3, true, false, nullptr,
       { k000, "T", "T", k100, "T", "T", k200, "T", "T", "101\r\n", "T" },
       "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r s:Downloading program to MRQ-520W! " +
@@ -223,7 +239,8 @@ TEST_F(Install, Runs)
 }
 
 // The verdict may take 501 ticks after the image; the 502nd fails the run,
-// and a 101 parsed at the start of the next tick no longer helps.
+// and a 101 parsed at the start of the next tick no longer helps.  The next
+// download counts its 501 ticks anew.
 TEST_F(Install, WaitingCounter)
 {
     Open(image);
@@ -235,25 +252,57 @@ TEST_F(Install, WaitingCounter)
     ExpectState(5, 11, 1);
     Play({ "101\r\n", "T" });
     EXPECT_EQ(recorder::Transcript(), kFail);
+
+    Play({ "D" });
+    ResetReceiveState();
+    Open(image);
+    Play({ k000, "T", k100, "T", k200, "T", "T501" });
+    ExpectState(3, 8, 1);
+}
+
+// Message boxes run a loop of their own in which the dialog's timer ticks
+// on: a tick during the box of a failed image open starts nothing more, and
+// one during the verdict's box closes the dialog.
+TEST_F(Install, TicksWhileABoxIsUp)
+{
+    Open((dir / "missing.bin").string());
+    recorder::gOnMessage = [this](const recorder::Call&) { InstallTick(hDlg); };
+    Play({ k000, "T", k100, "T", k200, "T" });
+    EXPECT_EQ(recorder::CallsNamed("Message").size(), 1u) << recorder::Transcript();
+    ExpectState(3, 8, 1);
+    Play({ "101\r\n", "T" });
+    EXPECT_EQ(recorder::CallsNamed("End").size(), 2u) << "the verdict's box, then the tick inside it";
 }
 
 // Cancel pressed while the watcher is in the middle of a reply (it holds the
 // parser's lock between reading the phase and storing the new one): Cancel
-// waits for it and still wins, so the image never goes out.
+// waits for it and still wins, so the image never goes out.  The lock tells
+// when Cancel has begun to wait; a Cancel that does not wait ends instead.
 TEST_F(Install, CancelDuringAReplyWins)
 {
     Open(image);
     Play({ k000, "T", k100, "T" });   // phase 2, "p 60" sent
+    static std::atomic<int> events;   // Cancel waiting for the lock, or done
+    events = 0;
+    gpfnParserWait = [] { events.fetch_add(1); events.notify_all(); };
+    std::atomic<bool> fCancelled{ false };
     std::thread cancel;
     {
-        std::unique_lock<std::mutex> parsing(gParserLock);
+        std::unique_lock<PARSERLOCK> parsing(gParserLock);
         ASSERT_EQ(gCondition, 2);     // the watcher has read phase 2 for a "200"
-        cancel = std::thread([this] { InstallCommand(hDlg, IDC_INSTCANCEL, 0); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        cancel = std::thread([&] {
+            InstallCommand(hDlg, IDC_INSTCANCEL, 0);
+            fCancelled = true;
+            events.fetch_add(1);
+            events.notify_all();
+        });
+        events.wait(0);
+        EXPECT_FALSE(fCancelled) << "Cancel did not wait for the reply being parsed";
         gCondition = 3;               // ... and stores its result
         gIsActivate = 6;
     }
     cancel.join();
+    gpfnParserWait = nullptr;
     ExpectState(5, 6, 1);
     recorder::ClearCalls();
     Play({ "T" });
@@ -319,10 +368,28 @@ TEST_F(Install, ChunksOfTheImage)
         const auto writes = recorder::CallsNamed("WriteCommBytes");
         EXPECT_EQ(writes.size(), s.chunks);
         EXPECT_EQ(recorder::CallsNamed("ProgressStep").size(), s.chunks);
+        EXPECT_EQ(recorder::CallsNamed("Repaint").size(), s.chunks) << "the dialog is repainted once a chunk";
         EXPECT_TRUE(std::all_of(writes.begin(), writes.end(), [](const recorder::Call& w) { return w.a <= 1024; }));
         EXPECT_TRUE(Line() == bytes);
         EXPECT_EQ(dwImageTaken, s.size);
     }
+}
+
+// Each chunk is preceded by a turn of the parser: a 302 the watcher left
+// unparsed behind another line is seen before the next chunk goes out.
+TEST_F(Install, EachChunkHasAParserTurn)
+{
+    recorder::gFileField = Write("three.bin", Pattern(3 * 1024));
+    gCondition = 3;
+    gIsActivate = 7;
+    std::vector<int> phases;
+    recorder::gOnWrite = [&phases](const recorder::Call&) {
+        if (phases.empty())
+            Reply("noise\r\n302\r\n");   // one line parsed on arrival, the 302 waits
+        phases.push_back(gCondition);
+    };
+    EXPECT_EQ(SendFileInstall(hDlg, gszMyFileName), 1);
+    EXPECT_EQ(phases, (std::vector<int>{ 3, 5, 5 }));
 }
 
 // A port that takes part of a write: the rest follows in order, the bar
@@ -343,7 +410,9 @@ TEST_F(Install, ShortWrites)
         { "nothing for 4.5 s, then all", { { 0, TRUE }, { 0, TRUE }, { 0, TRUE }, { kAll, TRUE } }, 1500, 1, 2500, 3, 6 },
         { "300 bytes, then nothing for 5 s", { { 300, TRUE }, { 0, TRUE } }, 1000, IMAGE_STALLED, 300, 0, 6 },
         { "a write fails after 100 more", { { 1024, TRUE }, { 100, FALSE } }, 1, IMAGE_STALLED, 1124, 1, 2 },
+        { "then a port that takes it all", { { kAll, TRUE } }, 1, 1, 2500, 3, 3 },
     };
+    const size_t nOpen = OpenFiles();
     const std::string bytes = Pattern(2500);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -370,13 +439,16 @@ TEST_F(Install, ShortWrites)
             EXPECT_EQ(line.size(), c.nResult == 1 ? bytes.size() : c.dwTaken);
         }
     }
+    EXPECT_EQ(OpenFiles(), nOpen) << "an image was left open (on Windows: locked)";
 }
 
 // Opening the image: a long path works; a missing file says so (owned by
-// the main window) without touching the buttons; a cancelled chooser for an
-// empty field sends "r" whatever the model and ends the dialog.
+// the main window) without touching the buttons; for an empty field the
+// chooser's pick goes into the field, and a cancelled chooser sends "r"
+// whatever the model and ends the dialog.  Every opened image is closed.
 TEST_F(Install, OpeningTheImage)
 {
+    const size_t nOpen = OpenFiles();
     const std::string longPath = Write(std::string(120, 'd') + "/image.bin", "IMG");
     ASSERT_GT(longPath.size(), 99u);
     recorder::gFileField = longPath;
@@ -392,8 +464,16 @@ TEST_F(Install, OpeningTheImage)
     recorder::ClearCalls();
     recorder::gFileField.clear();
     nModel = 2;
+    recorder::gChooserAnswer = image;
+    EXPECT_EQ(SendFileInstall(hDlg, gszMyFileName), 1);
+    EXPECT_EQ(recorder::Transcript(), "choose field:" + image + " " + kSendImage);
+
+    recorder::ClearCalls();
+    recorder::gFileField.clear();
+    recorder::gChooserAnswer.reset();
     EXPECT_EQ(SendFileInstall(hDlg, gszMyFileName), 0);
     EXPECT_EQ(recorder::Transcript(), "choose w:r\\r end");
+    EXPECT_EQ(OpenFiles(), nOpen) << "an image was left open (on Windows: locked)";
 }
 
 // Shift+F3: the chosen file in one write; nothing without a choice or a file.

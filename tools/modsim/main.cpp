@@ -82,6 +82,7 @@ private:
     OutputQueue out_;
     Pacer pacer_;
     std::string inbox_;   // read from the pty, waiting for its wire time
+    bool more_waiting_ = false;   // the last UART read left bytes on the line
     ControlServer control_;
     int signal_fd_ = -1;
     Line line_;
@@ -235,6 +236,8 @@ void Simulator::read_line()
         inbox_.append(buf, size_t(n));
     else if (n == 0 || (errno != EAGAIN && errno != EINTR))
         backoff_until_ = now + kBackoffMs;
+    // A UART read that got all it asked for leaves more on the line.
+    more_waiting_ = uart_reader() && n > 0 && size_t(n) == want;
     deliver(now_ms());
 }
 
@@ -252,9 +255,9 @@ void Simulator::deliver(double now)
         n = size_t(std::min<uint64_t>(n, std::max<uint64_t>(*before, 1)));
     if (n == 0)
         return;
-    pacer_.consume(n);
     module_.receive(std::string_view(inbox_).substr(0, n), now, line_);
     inbox_.erase(0, n);
+    pacer_.consume(n, more_waiting_ || !inbox_.empty());
 }
 
 void Simulator::write_line(double now)

@@ -23,14 +23,15 @@ uint8_t next_flood_byte(uint32_t& x)
 size_t Pacer::allowance(double now_ms, unsigned baud)
 {
     const double per_ms = baud / 10.0 / 1000.0;
-    tokens_ = std::min(kBurst, tokens_ + (now_ms - last_ms_) * per_ms);
+    tokens_ = std::min(backlog_ ? kBacklog : kBurst, tokens_ + (now_ms - last_ms_) * per_ms);
     last_ms_ = now_ms;
     return size_t(tokens_);
 }
 
-void Pacer::consume(size_t bytes)
+void Pacer::consume(size_t bytes, bool fMoreWaiting)
 {
     tokens_ -= double(bytes);
+    backlog_ = fMoreWaiting;
 }
 
 double Pacer::ready_at(double now_ms, unsigned baud) const

@@ -16,19 +16,25 @@ namespace modsim {
 uint8_t next_flood_byte(uint32_t& x);
 
 // Reception at wire speed: a token bucket of bytes filled at baud / 10 per
-// second (start, 8 data bits, stop), holding at most a small burst.
+// second (start, 8 data bits, stop).  After an idle line it holds at most a
+// small burst; while bytes keep waiting it holds what the wire brought since
+// the last read, so a read that comes late (a busy machine) catches up
+// instead of losing wire time.
 class Pacer {
 public:
     // Whole bytes that may be read now.
     size_t allowance(double now_ms, unsigned baud);
-    void consume(size_t bytes);
+    // Bytes taken; fMoreWaiting: the line still held more.
+    void consume(size_t bytes, bool fMoreWaiting);
     // When enough bytes have built up to be worth a read.
     double ready_at(double now_ms, unsigned baud) const;
 
 private:
     double tokens_ = kBurst;
     double last_ms_ = 0;
+    bool backlog_ = false;
     static constexpr double kBurst = 64;
+    static constexpr double kBacklog = 4096;
 };
 
 class OutputQueue {
