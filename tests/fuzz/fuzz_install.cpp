@@ -1,24 +1,52 @@
-// The download state machine under any interleaving of its events: ticks
-// (single, or runs long enough for the waiting counter), module replies
-// (whole, split, or arriving while the image is written), Cancel, the
-// dialog destroyed and opened again, and the answers of the outside world
-// (file-name field, chooser, an image that opens or not).  After every event:
-//   - phase is 0, 1, 2, 3 or 5 and the step belongs to it (0..11);
-//   - "flash" and "p 60\r" go out at most once per run;
-//   - the dialog closes only through its ends: a report, the no-file box,
-//     Cancel, or a cancelled chooser inside the transfer;
-//   - a report is the one the module sent: success only after a "101",
-//     failure only after a "302" or the waiting counter running out.
-// Input: one byte per event (see Event below).
+// The download state machine under any interleaving of its events: ticks,
+// module replies (whole, split, during the image), Cancel, the dialog closed
+// and opened again, the file-name field and the chooser, and a port that
+// takes the image in short writes, stalls or fails.  replytable.h follows
+// the lines the parser has matched, each in the phase it met; the state the
+// program shows must be the table's, or where the tick's own steps lead from
+// it.  And:
+//   - the image only after a "200" matched in phase 2 after "p 60\r" went out;
+//   - "flash" only after a "000\r\n" matched in phase 0, so never to a 710F;
+//   - "Install Success!" only for a "101" matched after the image began;
+//     "Install Fail!" only after a "302", the waiting limit or a port that
+//     stopped;
+//   - with no verdict the run fails on exactly the 502nd tick after the image;
+//   - Cancel writes "r\r" exactly when the model is the 520W, then asks for
+//     the normal rate;
+//   - the port takes the image's bytes in order, none skipped or repeated,
+//     all of them unless it stopped (a failed write, or nothing taken for
+//     IMAGE_STALL_MS); then nothing more is written to it, output is
+//     dropped, the 520W reset, the normal rate asked for, and the next tick
+//     reports "Install Fail!";
+//   - the dialog closes only through its ends.
+// At the end, a clean run into a 520W still succeeds.
+//
+// Input: one byte per event, the low three bits choosing, the rest (arg)
+// its argument:
+//   0, 1  a tick                2  8 * arg ticks (503 for 0)
+//   3, 4  a reply, kReplies[arg % count]    5  Cancel
+//   6  the outside world: the file-name field (arg % 3: the image, a missing
+//      file, empty); the chooser answers the image (arg & 4) or is cancelled;
+//      the module answers each image write with a reply (arg & 8); with
+//      arg & 16 the next 1 + arg % 4 bytes are how the port takes each write
+//      of the image, in turn: 255 fails, b % 4 == 0 takes nothing, 1 all,
+//      2 and 3 at most b / 4 + 1 bytes
+//   7  the dialog destroyed, and a new download
+// Run longer by hand:  scripts/harden
 #include "orvane/installer/install.h"
+#include "tests/fuzz/replytable.h"
 #include "tests/support/recorder.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
+
+using replytable::STATE;
 
 namespace {
 
@@ -30,15 +58,28 @@ const int kReplyCount = sizeof kReplies / sizeof kReplies[0];
 
 const HWND hMain = recorder::FakeWindow(1);
 const HWND hDlg = recorder::FakeWindow(2);
-std::string gImage, gMissing;
+const std::string kImageName = "/tmp/orvane-fuzz-image.bin";
+const std::string kMissingName = "/tmp/orvane-fuzz-no-such-image.bin";
+std::string gImage;
 TTYINFO gTTY;
+
+std::vector<uint8_t> gPort;               // how the port takes each image write, in turn
+size_t gnPortNext = 0;
+const char* gpszDuringImage = nullptr;    // the module's answer to each image write
+int gnSuccesses = 0;
 
 struct RUN
 {
+    std::string fed;           // what the module sent in this run
+    size_t nMatched = 0;       // the bytes of it the parser has matched
+    STATE seen{0, 1, 1};       // the state at the last look
+    bool fWoken = false, f710F = false, fProgram = false, fImageAllowed = false, fProgramSkipped = false;
+    bool fImage = false, fTransferChecked = false, fPortStopped = false, fFailNext = false;
+    bool fVerdict = false, f101 = false, fSuccessDue = false, f302 = false, fCancelled = false;
     int nFlash = 0, nProgram = 0;
-    std::string fed;             // everything the module sent in this run
-    bool fCancelled = false;
-    int nTicksAfterImage = -1;   // -1 until the transfer has returned
+    int nTicksAfterImage = -1;  // -1 until the transfer has returned
+    DWORD dwLastTaken = 0;
+    std::string taken;          // the bytes of the image the port took
 };
 RUN gRun;
 
@@ -50,75 +91,245 @@ void Check(bool fOk, const char* lpszWhat)
     }
 }
 
-void Feed(const char* lpszText)
+// Faults of the program found here and not mended yet, whose inputs are in
+// tests/fuzz/findings/fuzz_install: each is named once, the first time an
+// input shows it, and the run goes on; with ORVANE_FUZZ_STRICT in the
+// environment each is a finding like any other.  Once one is mended, its
+// line goes and its input joins the seeds.
+enum OPENFAULT { OPEN_SUCCESS_WITHOUT_IMAGE, OPEN_IMAGE_WITHOUT_PROGRAM, OPEN_STOP_AFTER_VERDICT, OPEN_COUNT };
+const char* const kOpenFaults[OPEN_COUNT] = {
+    "\"Install Success!\" for a 101 matched before any of the image went",
+    "the image sent for a 200 matched in phase 2 before \"p 60\" went out",
+    "a port that stopped after a verdict during the image: output not dropped, nor the normal rate back",
+};
+bool gfStrict = false;
+
+bool Open(OPENFAULT fault)
 {
-    const std::string text = lpszText;
-    gRun.fed += text;
-    AppendReceived(reinterpret_cast<const BYTE*>(text.data()), (int)text.size());
+    static bool afNamed[OPEN_COUNT];
+    if (gfStrict)
+        return false;
+    if (!afNamed[fault])
+        std::fprintf(stderr, "fuzz_install: open fault, not a finding: %s\n", kOpenFaults[fault]);
+    afNamed[fault] = true;
+    return true;
 }
 
-bool Sent(const char* lpszCode)
+// Whether the tick alone (its own steps, the transfer, the waiting limit)
+// leads from a to b.
+bool TickLeads(STATE a, STATE b)
 {
-    return gRun.fed.find(lpszCode) != std::string::npos;
+    const auto is = [](STATE s, int nPhase, int nStep) { return s.nPhase == nPhase && s.nStep == nStep; };
+    if (a == b)
+        return true;
+    if (a.nModel != b.nModel)
+        return false;
+    if (is(a, 1, 2))
+        return is(b, 1, 3);
+    if (is(a, 2, 4))
+        return is(b, 2, 5);
+    if (is(a, 3, 6))
+        return is(b, 3, 7) || is(b, 3, 8) || is(b, 5, 11);
+    if (is(a, 3, 7))
+        return is(b, 3, 8) || is(b, 5, 11);
+    if (is(a, 3, 8))
+        return is(b, 5, 11);
+    return (is(a, 5, 9) || is(a, 5, 11)) && is(b, 5, 10);
+}
+
+// The lines the parser has matched since the last look go through the table
+// from the state seen then; the state now must follow from there.
+void Look()
+{
+    const size_t nMatched = gRun.fed.size() - (size_t)(received_length - check_idx) - (size_t)nCnt;
+    STATE s = gRun.seen;
+    while (gRun.nMatched < nMatched) {
+        const size_t nEnd = gRun.fed.find('\n', gRun.nMatched);
+        Check(nEnd < nMatched, "the parser matched part of a line");
+        replytable::ROW row;
+        const STATE before = s;
+        s = replytable::Apply(s, gRun.fed.substr(gRun.nMatched, nEnd + 1 - gRun.nMatched), &row);
+        gRun.nMatched = nEnd + 1;
+        gRun.fWoken |= row == replytable::WAKE;
+        gRun.f710F |= row == replytable::READY_710F;
+        if (row == replytable::PROGRAM) {
+            gRun.fImageAllowed = gRun.fProgram;
+            gRun.fProgramSkipped = !gRun.fProgram && before.nStep == 4;
+        }
+        if (row == replytable::SUCCESS) {
+            gRun.f101 = true;
+            gRun.fSuccessDue = gRun.fImage;
+        }
+        gRun.f302 |= row == replytable::FAILURE;
+        gRun.fVerdict |= row == replytable::SUCCESS || row == replytable::FAILURE;
+    }
+    const INSTALLSTATE now = GetInstallState();
+    const STATE n{now.nPhase, now.nStep, now.nModel};
+    if (!TickLeads(s, n)) {
+        std::fprintf(stderr, "fuzz_install: the table gives %sthe program shows %s\n", s.Text().c_str(),
+                     n.Text().c_str());
+        Check(false, "phase, step or model not the table's");
+    }
+    gRun.seen = n;
+}
+
+void Feed(const char* lpszText)
+{
+    // Within the buffers, so that every byte sent is matched or waits (a
+    // flood is fuzz_checkdata's).
+    const size_t n = std::strlen(lpszText);
+    if ((size_t)(received_length - check_idx + nCnt) + n > LINE_CAPACITY)
+        return;
+    gRun.fed += lpszText;
+    AppendReceived(reinterpret_cast<const BYTE*>(lpszText), (int)n);
+    Look();
+}
+
+// Every write, as it is made.
+void Wrote(const recorder::Call& c)
+{
+    Look();
+    if (c.name == "WriteCommBytes") {
+        Check(gRun.fImage || gRun.fImageAllowed || (gRun.fProgramSkipped && Open(OPEN_IMAGE_WITHOUT_PROGRAM)),
+              "the image went before a 200 matched in phase 2 after \"p 60\"");
+        gRun.fImage = true;
+        Check(gImage.compare(gRun.taken.size(), c.bytes.size(), c.bytes) == 0,
+              "the port took other bytes than the image's next, in order");
+        gRun.taken += c.bytes;
+        if (gpszDuringImage)
+            Feed(gpszDuringImage);
+    } else if (c.bytes == "flash") {
+        Check(++gRun.nFlash == 1, "\"flash\" sent twice in one run");
+        Check(gRun.fWoken && !gRun.f710F, "\"flash\" without a 000 matched in phase 0, or to a 710F");
+    } else if (c.bytes == "p 60\r") {
+        Check(++gRun.nProgram == 1, "\"p 60\" sent twice in one run");
+        gRun.fProgram = true;
+    }
+}
+
+// The port, for each write of the image: how much it takes, and the time its
+// write time-out takes (1 ms a byte and 1 ms) on the clock of the transfer.
+recorder::Take Port(DWORD dwRequested)
+{
+    Check(!gRun.fPortStopped, "the image went on after the port stopped");
+    if (!gRun.fImage)
+        gRun.dwLastTaken = recorder::gClock;
+    const uint8_t b = gPort.empty() ? 1 : gPort[gnPortNext++ % gPort.size()];
+    recorder::Take take{dwRequested, TRUE};
+    if (b == 255)
+        take = recorder::Take{0, FALSE};
+    else if (b % 4 == 0)
+        take.dwTaken = 0;
+    else if (b % 4 != 1)
+        take.dwTaken = std::min<DWORD>(dwRequested, b / 4 + 1);
+    recorder::gClock += (take.dwTaken ? take.dwTaken : dwRequested) + 1;
+    if (take.dwTaken > 0)
+        gRun.dwLastTaken = recorder::gClock;
+    gRun.fPortStopped = !take.fOk || recorder::gClock - gRun.dwLastTaken >= IMAGE_STALL_MS;
+    return take;
+}
+
+bool Shown(const char* lpszMessage)
+{
+    for (const recorder::Call& c : recorder::Calls())
+        if (c.name == "Message" && c.bytes == lpszMessage)
+            return true;
+    return false;
+}
+
+// The tick in which the image began: the whole of it taken, or a port that
+// stopped left as Cancel leaves it.
+void CheckTransfer()
+{
+    if (!gRun.fPortStopped) {
+        Check(gRun.taken == gImage, "the transfer ended before the port had taken the whole image");
+        return;
+    }
+    std::string after;
+    for (const recorder::Call& c : recorder::Calls()) {
+        if (c.name == "WriteCommBytes")
+            after = "image";
+        else if (c.name == "ClearCommOutput" || c.name == "WriteCommBlock" || c.name == "SetupConnection")
+            after += " " + (c.name[0] == 'C' ? "clear" : c.name[0] == 'W' ? c.bytes : std::to_string(c.a));
+    }
+    Check(after == (gRun.seen.nModel == 1 ? "image clear r\r 1" : "image clear 1") ||
+              (gRun.fVerdict && after == "image" && Open(OPEN_STOP_AFTER_VERDICT)),
+          "a port that stopped: not output dropped, the 520W reset and the normal rate");
+    gRun.fFailNext = !gRun.fVerdict;   // a verdict matched before stands
 }
 
 void NewRun()
 {
     ResetReceiveState();
+    const int nModelNo = gRun.seen.nModel;
     gRun = RUN();
+    gRun.seen = STATE{0, 1, nModelNo};
+    gnPortNext = 0;
     InstallInit(hDlg);
+    recorder::ClearCalls();
+    Look();
 }
 
-// What the event did, from the calls it made.
-void Inspect()
+// What the calls since the last look show; a closed dialog is destroyed and
+// a new download begins.  True when the dialog closed.
+bool Inspect()
 {
     bool fEnded = false, fReported = false, fNoFile = false, fChooserGaveUp = false;
     std::string lastWrite;
     for (const recorder::Call& c : recorder::Calls()) {
         if (c.name == "WriteCommBlock") {
-            gRun.nFlash += c.bytes == "flash";
-            gRun.nProgram += c.bytes == "p 60\r";
             lastWrite = c.bytes;
-        } else if (c.name == "Message") {
-            if (c.bytes == "Install Success!") {
-                Check(Sent("101"), "success reported without a 101 from the module");
-                fReported = true;
-            } else if (c.bytes == "Install Fail!") {
-                Check(Sent("302") || gRun.nTicksAfterImage >= 502, "failure reported without a 302 or a timeout");
-                fReported = true;
-            } else if (c.bytes.rfind("It may not run correctly!", 0) == 0) {
-                fNoFile = true;
-            }
+        } else if (c.name == "Message" && c.bytes == "Install Success!") {
+            Check(gRun.fSuccessDue || (gRun.f101 && Open(OPEN_SUCCESS_WITHOUT_IMAGE)), "success reported without a 101 matched after the image began");
+            fReported = true;
+            ++gnSuccesses;
+        } else if (c.name == "Message" && c.bytes == "Install Fail!") {
+            Check(gRun.f302 || gRun.nTicksAfterImage >= 502 || gRun.fPortStopped,
+                  "failure reported without a 302, the waiting limit or a port that stopped");
+            fReported = true;
+        } else if (c.name == "Message" && c.bytes.rfind("It may not run correctly!", 0) == 0) {
+            fNoFile = true;
         } else if (c.name == "ChooseFile") {
             fChooserGaveUp = true;   // confirmed by an "r" write and End
         } else if (c.name == "End") {
             fEnded = true;
         }
     }
-    Check(gRun.nFlash <= 1, "\"flash\" sent twice in one run");
-    Check(gRun.nProgram <= 1, "\"p 60\" sent twice in one run");
     if (fEnded)
         Check(fReported || fNoFile || gRun.fCancelled || (fChooserGaveUp && lastWrite == "r\r"),
               "the dialog closed through none of its ends");
-
-    const INSTALLSTATE s = GetInstallState();
-    Check(s.nStep >= 0 && s.nStep <= 11, "step out of range");
-    Check(recorder::PhaseAndStepBelong(s.nPhase, s.nStep), "phase and step do not belong together");
     recorder::ClearCalls();
     if (fEnded) {
         InstallDestroy(hDlg);
         NewRun();
     }
+    return fEnded;
 }
 
 void Tick(int nTicks)
 {
     for (int i = 0; i < nTicks; i++) {
+        const bool fFailDue = gRun.fFailNext;
         InstallTick(hDlg);
+        Look();
+        if (fFailDue)
+            Check(Shown("Install Fail!"), "a port that stopped did not end the run with \"Install Fail!\" at once");
+        if (gRun.fImage && !gRun.fTransferChecked) {
+            gRun.fTransferChecked = true;
+            CheckTransfer();
+        }
+        const STATE& s = gRun.seen;
         if (gRun.nTicksAfterImage >= 0)
             ++gRun.nTicksAfterImage;
-        else if (GetInstallState().nStep == 8)
-            gRun.nTicksAfterImage = 0;   // the transfer has returned
+        else if (s.nPhase == 3 && s.nStep == 8)
+            gRun.nTicksAfterImage = 0;   // the transfer has returned in this tick
+        if (gRun.nTicksAfterImage > 0 && gRun.nTicksAfterImage <= 502 && !gRun.fVerdict && !gRun.fCancelled) {
+            const bool fWaiting = s.nPhase == 3 && s.nStep == 8, fFailing = s.nPhase == 5 && s.nStep == 11;
+            Check(gRun.nTicksAfterImage < 502 ? fWaiting : fFailing,
+                  "with no verdict, not failing on exactly the 502nd tick after the image");
+        }
+        if (Inspect())
+            break;
     }
 }
 
@@ -126,23 +337,28 @@ void Tick(int nTicks)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    gImage = "/tmp/orvane-fuzz-image.bin";
-    gMissing = "/tmp/orvane-fuzz-no-such-image.bin";
-    std::ofstream(gImage, std::ios::binary) << std::string(3000, 'i');
+    unsigned x = 1;
+    for (int i = 0; i < 3000; i++)
+        gImage += (char)((x = x * 1103515245 + 12345) >> 16);
+    std::ofstream(kImageName, std::ios::binary) << gImage;
     recorder::Attach(hMain, &gTTY);
     hTTYWnd = hMain;
+    gfStrict = std::getenv("ORVANE_FUZZ_STRICT") != nullptr;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     recorder::Reset();
+    recorder::gOnWrite = Wrote;
+    recorder::gPortTakes = Port;
+    gPort.clear();
+    gpszDuringImage = nullptr;
     nModel = 1;
-    std::snprintf(gszMyFileName, sizeof(gszMyFileName), "%s", gImage.c_str());
+    gRun.seen.nModel = 1;
+    std::snprintf(gszMyFileName, sizeof(gszMyFileName), "%s", kImageName.c_str());
     NewRun();
-    recorder::ClearCalls();
 
-    // Event: the low three bits choose, the rest is its argument.
     for (size_t i = 0; i < size; i++) {
         const unsigned arg = data[i] >> 3;
         switch (data[i] & 7) {
@@ -150,29 +366,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             Tick(1);
             break;
         case 2:
-            Tick(arg ? 32 * (int)arg : 600);   // long enough for the waiting counter
+            Tick(arg ? 8 * (int)arg : 503);   // 503: the waiting limit and its report
             break;
         case 3: case 4:
             Feed(kReplies[arg % kReplyCount]);
             break;
         case 5:
             gRun.fCancelled = true;
+            gRun.seen.nPhase = 5;   // and the step stays
             InstallCommand(hDlg, IDC_INSTCANCEL, 0);
+            Check(recorder::Transcript() == (gRun.seen.nModel == 1 ? "w:r\\r setup:1" : "setup:1"),
+                  "Cancel: not \"r\\r\" for the 520W alone, then the normal rate");
+            Look();
             break;
-        case 6:   // the outside world: field, chooser, and a reply during the image
-            recorder::gFileField = arg % 3 == 0 ? gImage : arg % 3 == 1 ? gMissing : "";
+        case 6:
+            recorder::gFileField = arg % 3 == 0 ? kImageName : arg % 3 == 1 ? kMissingName : "";
             if (arg & 4)
-                recorder::gChooserAnswer = gImage;
+                recorder::gChooserAnswer = kImageName;
             else
                 recorder::gChooserAnswer.reset();
-            if (arg & 8) {
-                const char* lpszReply = kReplies[arg % kReplyCount];
-                recorder::gOnWrite = [lpszReply](const recorder::Call& c) {
-                    if (c.bytes.size() > 8)
-                        Feed(lpszReply);
-                };
-            } else {
-                recorder::gOnWrite = nullptr;
+            gpszDuringImage = (arg & 8) ? kReplies[arg % kReplyCount] : nullptr;
+            if (arg & 16) {
+                const size_t n = std::min<size_t>(1 + arg % 4, size - i - 1);
+                gPort.assign(data + i + 1, data + i + 1 + n);
+                i += n;
             }
             break;
         case 7:
@@ -183,6 +400,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         Inspect();
     }
+
+    // Whatever came before, a clean run into a 520W succeeds.
+    InstallDestroy(hDlg);
+    gPort.clear();
+    gpszDuringImage = nullptr;
+    recorder::gFileField = kImageName;
+    NewRun();
+    const int nSuccesses = gnSuccesses;
+    for (int nReply : {0, 1, 4, 5}) {
+        Tick(1);
+        Feed(kReplies[nReply]);
+    }
+    Tick(1);
+    Check(gnSuccesses == nSuccesses + 1, "a clean run into a 520W did not end in \"Install Success!\"");
     InstallDestroy(hDlg);
     return 0;
 }

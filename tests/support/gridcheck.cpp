@@ -17,6 +17,8 @@ void Fail(const char* what, long a, long b)
 
 } // namespace
 
+void (*gpfnInvalidated)(const RECT*) = nullptr;
+
 HWND Window() { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5000)); }
 TTYINFO& Record() { return gRecord; }
 
@@ -60,6 +62,8 @@ BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase)
             Fail("cell rectangle off the grid (y)", top, lpRect->bottom - lpRect->top);
     }
     gridcheck::CheckCursor(tty);
+    if (gridcheck::gpfnInvalidated)
+        gridcheck::gpfnInvalidated(lpRect);
     return TRUE;
 }
 

@@ -19,6 +19,10 @@ void Reset(int xChar, int yChar);
 // Aborts with a message unless the write position is on the grid.
 void CheckCursor(const TTYINFO& tty);
 
+// When set, sees every rectangle the writer marks (NULL: the whole client
+// area), after the checks above.
+extern void (*gpfnInvalidated)(const RECT* lpRect);
+
 } // namespace gridcheck
 
 #endif
