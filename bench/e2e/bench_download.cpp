@@ -34,8 +34,7 @@ void TickRate()
     Sim("set power-on-crs=none");
     HWND hDlg = OpenInstall();
     REQUIRE(hDlg != NULL, "no Install dialog");
-    Sleep(3000);
-    Json cr = LastCommand(SimReport(), "cr");
+    Json cr = LastCommand(WaitReport([](const Json& r) { return LastCommand(r, "cr")["count"].num() >= 200; }), "cr");
     CancelInstall(hDlg);
     const double span = cr["end_ms"].num() - cr["ms"].num();
     REQUIRE(cr["count"].num() > 10 && span > 0, "too few CRs to measure");
@@ -67,7 +66,6 @@ void SetInstallRate(int idButton)
     Click(GetDlgItem(hDlg, idButton));
     Click(GetDlgItem(hDlg, IDOK));
     CHECK(WaitGone(hDlg), "Ok did not close Settings");
-    Settle();
 }
 
 void Download256K(int nBaud)
@@ -97,7 +95,6 @@ void Download256K(int nBaud)
 void Idle()
 {
     Sim("reset");
-    Settle();
     Log("BENCH idle-start");
     Sleep(30000);
     Log("BENCH idle-end");

@@ -50,11 +50,16 @@ void DropOldestLineBytes()
 // changes happen in the order they were asked for.
 bool fRestorePending = false;
 
-// Matches the line in abCmd against the replies and empties abCmd.
+// Matches the line in abCmd against the replies and empties abCmd.  A reply
+// counts only once what it answers has gone out: "100" after "flash" (step
+// 3), "200" after "p 60" (step 5), "101" once the image has begun (step 7 on):
+// a reply that came early (a stray line, or one the tick has not acted on yet)
+// must not skip a command or take a verdict for an image never sent.
 void MatchLine()
 {
     const char* line = reinterpret_cast<const char*>(abCmd);
     const int phase = gCondition;
+    const int step = gIsActivate;
     if (Contains(line, "000\r\n")) {
         if (phase == 0) {
             gCondition = 1;
@@ -65,15 +70,21 @@ void MatchLine()
         gIsActivate = 4;
         nModel = 3;
     } else if (phase == 1 && Contains(line, "100")) {
-        gCondition = 2;
-        gIsActivate = 4;
-        nModel = Contains(line, "AVR") ? 2 : 1;
+        if (step == 3) {
+            gCondition = 2;
+            gIsActivate = 4;
+            nModel = Contains(line, "AVR") ? 2 : 1;
+        }
     } else if (phase == 2 && Contains(line, "200")) {
-        gCondition = 3;
-        gIsActivate = 6;
+        if (step == 5) {
+            gCondition = 3;
+            gIsActivate = 6;
+        }
     } else if (phase == 3 && Contains(line, "101")) {
-        gCondition = 5;
-        gIsActivate = 9;
+        if (step >= 7) {
+            gCondition = 5;
+            gIsActivate = 9;
+        }
     } else if (Contains(line, "302")) {
         gCondition = 5;
         gIsActivate = 11;

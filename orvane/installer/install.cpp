@@ -15,6 +15,10 @@ CHAR gszMyFileName[FILENAME_LENGTH];
 
 namespace {
 
+// This run's image went out whole: a "101" is a success only then (the
+// module's word for an image it never got whole is no success).
+BOOL fImageWhole = FALSE;
+
 const char kStatusWake[] = "Turn the power on, after removing the LAN card during power-off.";
 const char kFailCaption[] = "Merrow Systems. Co. LTD.";
 const int  kTimeoutTicks = 500;
@@ -87,7 +91,7 @@ TICKACTION DecideTick(int* pnModel)
     case 5:
         if (gIsActivate == 9) {
             gIsActivate = 10;
-            return TA_SUCCESS;
+            return fImageWhole ? TA_SUCCESS : TA_FAIL;
         }
         if (gIsActivate == 11) {
             gIsActivate = 10;
@@ -127,18 +131,19 @@ void Transfer(HWND hDlg, int nModelNo)
     InstallSetStatus(hDlg, ModelInfo(nModelNo).lpszStatus);
     const int nSent = SendFileInstall(hDlg, gszMyFileName);
 
-    BOOL fStalled = FALSE;
+    const BOOL fStalled = nSent == IMAGE_STALLED;
     {
         std::lock_guard<PARSERLOCK> hold(gParserLock);
-        if (gCondition == 3 && nSent == IMAGE_STALLED) {
+        fImageWhole = nSent == 1;
+        if (gCondition == 3 && fStalled) {
             gIsActivate = 11;
             gCondition = 5;
-            fStalled = TRUE;
         } else if (gCondition == 3) {
             gIsActivate = 8;
         }
         nCount = 0;
     }
+    // Even when a verdict came first, what the port holds must not go out.
     if (fStalled) {
         // What the port still holds of the image would reach the module
         // later, at whatever rate the line then has: dropped first.
@@ -163,6 +168,7 @@ void InstallInit(HWND hDlg)
         std::lock_guard<PARSERLOCK> hold(gParserLock);
         gIsActivate = 1;
         gCondition = 0;
+        fImageWhole = FALSE;
     }
     InstallEnable(hDlg, IDC_BROWSE, TRUE);
     InstallSetStatus(hDlg, kStatusWake);

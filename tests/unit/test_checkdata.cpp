@@ -50,47 +50,52 @@ struct Row
 {
     const char* line;
     int phase;          // phase before the line
-    int newPhase, newStep, newModel;
+    int newPhase, newStep, newModel;   // newStep 0: unchanged
+    int step = -1;      // step before it; -1: what the tick leaves once the phase's command is out
 };
 
-// Every reply in every phase.  Step 7 stands for "unchanged" (it is never set
-// by a reply); the model starts at 1.
+// Every reply in every phase; the model starts at 1.
 const Row kTable[] = {
     // "000\r\n" moves only phase 0, and is never tested against the other rows.
-    {"000\r\n", 0, 1, 2, 1}, {"000\r\n", 1, 1, 7, 1}, {"000\r\n", 2, 2, 7, 1},
-    {"000\r\n", 3, 3, 7, 1}, {"000\r\n", 5, 5, 7, 1},
+    {"000\r\n", 0, 1, 2, 1}, {"000\r\n", 1, 1, 0, 1}, {"000\r\n", 2, 2, 0, 1},
+    {"000\r\n", 3, 3, 0, 1}, {"000\r\n", 5, 5, 0, 1},
     // "100": phase 0 is MRQ-710F, phase 1 MRQ-520W or (with AVR) MRQ-41.
     {"100\r\n", 0, 2, 4, 3}, {"100\r\n", 1, 2, 4, 1}, {"100 AVR\r\n", 1, 2, 4, 2},
-    {"100 AVR\r\n", 0, 2, 4, 3}, {"100\r\n", 2, 2, 7, 1}, {"100\r\n", 3, 3, 7, 1},
-    {"100\r\n", 5, 5, 7, 1},
+    {"100 AVR\r\n", 0, 2, 4, 3}, {"100\r\n", 2, 2, 0, 1}, {"100\r\n", 3, 3, 0, 1},
+    {"100\r\n", 5, 5, 0, 1},
     // "200" only in phase 2.
-    {"200\r\n", 0, 0, 7, 1}, {"200\r\n", 1, 1, 7, 1}, {"200\r\n", 2, 3, 6, 1},
-    {"200\r\n", 3, 3, 7, 1}, {"200\r\n", 5, 5, 7, 1},
-    // "101" only in phase 3.
-    {"101\r\n", 0, 0, 7, 1}, {"101\r\n", 2, 2, 7, 1}, {"101\r\n", 3, 5, 9, 1},
-    {"101\r\n", 5, 5, 7, 1},
-    // "302" in every phase.
+    {"200\r\n", 0, 0, 0, 1}, {"200\r\n", 1, 1, 0, 1}, {"200\r\n", 2, 3, 6, 1},
+    {"200\r\n", 3, 3, 0, 1}, {"200\r\n", 5, 5, 0, 1},
+    // "101" only in phase 3, during the image or after it.
+    {"101\r\n", 0, 0, 0, 1}, {"101\r\n", 2, 2, 0, 1}, {"101\r\n", 3, 5, 9, 1},
+    {"101\r\n", 3, 5, 9, 1, 8}, {"101\r\n", 5, 5, 0, 1},
+    // A reply before what it answers went out is no reply: "100" before
+    // "flash", "200" before "p 60", "101" before the image.
+    {"100\r\n", 1, 1, 0, 1, 2}, {"200\r\n", 2, 2, 0, 1, 4}, {"101\r\n", 3, 3, 0, 1, 6},
+    // "302" in every phase, whatever the step.
     {"302\r\n", 0, 5, 11, 1}, {"302\r\n", 1, 5, 11, 1}, {"302\r\n", 2, 5, 11, 1},
-    {"302\r\n", 3, 5, 11, 1}, {"302\r\n", 5, 5, 11, 1},
+    {"302\r\n", 3, 5, 11, 1}, {"302\r\n", 5, 5, 11, 1}, {"302\r\n", 3, 5, 11, 1, 6},
     // Ordering: the first row that applies wins; a text match in the wrong
     // phase falls through to the later rows.
     {"101 302\r\n", 3, 5, 9, 1}, {"101 302\r\n", 2, 5, 11, 1},
     {"100 200\r\n", 2, 3, 6, 1}, {"100 302\r\n", 3, 5, 11, 1},
     {"1000\r\n", 0, 1, 2, 1},            // row 1 first: not a "100"
-    {"302 000\r\n", 1, 1, 7, 1},         // row 1 decides: "302" is never looked at
+    {"302 000\r\n", 1, 1, 0, 1},         // row 1 decides: "302" is never looked at
     // Codes are found anywhere, with or without CR; only row 1 wants CR LF.
-    {"000\n", 0, 0, 7, 1}, {"ok 200 ready\n", 2, 3, 6, 1}, {"junk\r\n", 0, 0, 7, 1},
+    {"000\n", 0, 0, 0, 1}, {"ok 200 ready\n", 2, 3, 6, 1}, {"junk\r\n", 0, 0, 0, 1},
 };
 
 TEST_F(CheckDataTest, ReplyTableInEveryPhase)
 {
+    const int kStepOnceSent[] = { 1, 3, 5, 7, 0, 10 };   // by phase
     for (const Row& row : kTable) {
         SCOPED_TRACE(::testing::Message() << "line \"" << row.line << "\" in phase " << row.phase);
         SetUp();
+        const int step = row.step >= 0 ? row.step : kStepOnceSent[row.phase];
         gCondition = row.phase;
-        gIsActivate = 7;
+        gIsActivate = step;
         Feed(row.line);
-        ExpectState(row.newPhase, row.newStep, row.newModel);
+        ExpectState(row.newPhase, row.newStep ? row.newStep : step, row.newModel);
         EXPECT_EQ(nCnt, 0) << "a complete line is cleared";
         EXPECT_EQ(abCmd[0], 0);
     }
@@ -103,11 +108,14 @@ TEST_F(CheckDataTest, AWholeDownloadConversation)
     ExpectState(0, 1, 1);              // the first call took the blank line only
     CheckData();
     ExpectState(1, 2, 1);
+    gIsActivate = 3;                   // each step the tick takes: "flash" sent
     Feed("flash\r\n100 AVR\r\n");
     Drain();
     ExpectState(2, 4, 2);
+    gIsActivate = 5;                   // "p 60" sent
     Feed("200\r\n");
     ExpectState(3, 6, 2);
+    gIsActivate = 7;                   // the image under way
     Feed("101\r\n");
     ExpectState(5, 9, 2);
     EXPECT_TRUE(recorder::CallsNamed("SetupConnection").empty());
@@ -116,24 +124,25 @@ TEST_F(CheckDataTest, AWholeDownloadConversation)
 TEST_F(CheckDataTest, RepliesSplitAcrossReadsAreAssembled)
 {
     gCondition = 1;
+    gIsActivate = 3;
     Feed("10");
-    ExpectState(1, 1, 1);
+    ExpectState(1, 3, 1);
     EXPECT_EQ(nCnt, 2);
     Feed("0\r");
-    ExpectState(1, 1, 1);
+    ExpectState(1, 3, 1);
     Feed("\n");
     ExpectState(2, 4, 1);
 }
 
 TEST_F(CheckDataTest, OneLinePerCallTheRestWaits)
 {
-    Feed("000\r\n100\r\n");
+    Feed("000\r\n302\r\n");
     ExpectState(1, 2, 1);
     EXPECT_EQ(received_length - check_idx, 5) << "the second line stays in abTemp";
     CheckData();                        // e.g. the next timer tick
-    ExpectState(2, 4, 1);
+    ExpectState(5, 11, 1);
     CheckData();                        // nothing new: returns at once
-    ExpectState(2, 4, 1);
+    ExpectState(5, 11, 1);
 }
 
 TEST_F(CheckDataTest, ZeroByteHidesTheRestOfTheLine)
@@ -156,11 +165,12 @@ TEST_F(CheckDataTest, RestoreLinesWaitForTheWindowThread)
     nRequests = 0;
     gpfnParseOnWindowThread = [] { ++nRequests; };
     gCondition = 2;
+    gIsActivate = 5;
     Feed("monitor error\r200\r\n");
     Feed("101\r\n");
     EXPECT_EQ(nRequests, 2) << "one request per block while the line waits";
     EXPECT_TRUE(recorder::CallsNamed("SetupConnection").empty()) << "the watcher changed the rate";
-    ExpectState(2, 1, 1);
+    ExpectState(2, 5, 1);
 
     CheckData();
     auto calls = recorder::CallsNamed("SetupConnection");
@@ -169,6 +179,7 @@ TEST_F(CheckDataTest, RestoreLinesWaitForTheWindowThread)
     EXPECT_EQ(calls[0].a, 1) << "mode 1: the normal baud rate";
     EXPECT_EQ(calls[0].b, 2) << "the rate came back after the line was matched";
     ExpectState(3, 6, 1);
+    gIsActivate = 7;                     // the image under way
     CheckData();                         // the line behind it, in order
     ExpectState(5, 9, 1);
     EXPECT_EQ(recorder::CallsNamed("SetupConnection").size(), 1u);
@@ -251,6 +262,7 @@ TEST_F(CheckDataTest, MakingRoomNeverParsesALineTwice)
 TEST_F(CheckDataTest, BlockLargerThanTheBufferKeepsItsTail)
 {
     gCondition = 2;
+    gIsActivate = 5;
     Feed("a\nb\nc\n");                // a backlog before it
     std::string block(RECEIVE_CAPACITY * 2, 'y');
     block += "\n200\r\n";

@@ -299,7 +299,8 @@ TEST_F(SerialLink, DisconnectNeverHangs)
         }
         ASSERT_TRUE(OpenConnection(hWnd, 1)) << "round " << lRound.load();
         ASSERT_EQ(SimRequest("flood 200000 " + std::to_string(lRound.load())), "ok");
-        PumpUntil([] { return TappedSize() > 0; }, 2000);
+        // Disconnect while the watcher is taking the flood in, not before it came.
+        ASSERT_TRUE(PumpUntil([] { return TappedSize() > 0; })) << "no flood byte arrived in round " << lRound.load();
         ASSERT_TRUE(CloseConnection(hWnd));
         EXPECT_EQ(WatcherId(Record()).load(), 0u);
     }

@@ -20,9 +20,11 @@
 inline const char kAppTitle[] = "orvane 2.1 for MRQ-41/41c/520W/520W Lite/710F";
 
 // Limits on waiting for the program.  The 32-bit program runs emulated on
-// some machines, so they are generous; they only bound a wait.
+// some machines, so they are generous; they only bound a wait for an effect,
+// which is looked for every kPollMs.
 const DWORD kStartWait = 300000;
 const DWORD kWindowWait = 60000;
+const DWORD kPollMs = 20;
 
 extern std::string gArtefacts;   // where screenshots go (a Windows path)
 extern HWND gMain;               // the program's main window
@@ -40,7 +42,8 @@ HWND WaitFor(const std::function<HWND()>& find, DWORD dwLimit = kWindowWait);
 bool WaitUntil(const std::function<bool()>& done, DWORD dwLimit = kWindowWait);
 HWND WaitDialog(const std::string& caption, DWORD dwLimit = kWindowWait);
 bool WaitGone(HWND hWnd, DWORD dwLimit = kWindowWait);
-void Settle();
+// The focus, the active window and the menu state of the window's thread.
+GUITHREADINFO GuiOf(HWND hWnd);
 HWND Attach(DWORD dwLimit = kStartWait);   // finds the main window: gMain
 
 // ---- input.cpp --------------------------------------------------------------
@@ -50,6 +53,11 @@ void Type(HWND hTarget, const std::string& text);             // into the focus
 void Click(HWND hCtrl);
 bool ClickCloseBox(HWND hWnd);
 bool ClickFirstMenu(HWND hWnd);
+bool InMenuMode(HWND hWnd);
+bool LeaveMenus(HWND hWnd);   // Esc until its thread is out of its menus
+// Proof that the input sent to a window so far has been handled, for the
+// checks that nothing happened: its system menu opens (and is closed).
+bool Handled(HWND hWnd, const char* what);
 
 // ---- read.cpp ---------------------------------------------------------------
 struct Combo { std::vector<std::string> items; std::string selected; bool enabled = false; };  // selected: "" for none
@@ -63,6 +71,9 @@ bool ReadOpenMenu(std::vector<bool>* pLines);   // per line: true normal, false 
 std::string ActionMenu(const char* snap = nullptr);
 struct Progress { int pos = 0, low = 0, high = 0; };
 Progress ReadProgress(HWND hBar);
+// The terminal's 25 rows as the program holds them, trailing blanks cut.
+std::vector<std::string> Screen();
+int BarDrawn(HWND hBar);   // pixels of the bar drawn as filled
 
 // ---- boxes.cpp: message boxes -----------------------------------------------
 HWND WaitBox(const std::string& text, DWORD dwLimit = kWindowWait);
@@ -85,6 +96,7 @@ struct DownloadRun
     std::string sim;              // further simulator settings ("fail-phase=2 ...")
     const char* snaps = nullptr;  // screenshots of each step, named from this
     DWORD dwLimit = kWindowWait;  // for the verdict
+    bool fFence = true;           // the report behind a Fence (not while the module may still take the image)
 };
 struct DownloadOutcome
 {
@@ -92,7 +104,7 @@ struct DownloadOutcome
     std::string box, caption;     // the box at the end ("" when none)
     int progress = -1, progressMax = -1;   // the bar when the box showed
     double boxMs = -1;            // the simulator's clock when the box was seen
-    Json report;                  // the module's, after the dialog closed
+    Json report;                  // the module's, once the dialog closed
 };
 HWND OpenInstall();   // Shift+F1: the Install dialog, or NULL
 // Up to the module switched on (and the early steps' screenshots) ...
@@ -100,7 +112,11 @@ HWND BeginDownload(const DownloadRun& run);
 // ... then the first box read and answered, and the module's report.
 DownloadOutcome FinishDownload(HWND hDlg, const DownloadRun& run);
 DownloadOutcome Download(const DownloadRun& run);   // both
-// True when every command the module received in this report came at this
+// A key typed into the terminal and seen at the module: everything the
+// program wrote before it has arrived.  The report then.  It goes out at the
+// line's rate, and is image to a module that is still taking the image.
+Json Fence();
+// True when every command (but a Fence) the module received in this report came at this
 // rate; the first one that did not, otherwise, in *pWhy.
 bool AllAtRate(const Json& report, long baud, std::string* pWhy);
 
@@ -111,7 +127,7 @@ void ExpectBox(const DownloadOutcome& out, const char* box, const char* caption)
 void ExpectSuccess(const DownloadOutcome& out);
 void ExpectFailure(const DownloadOutcome& out);
 // Cancel pressed in the Install dialog: it closes with no box, and the line
-// is back at the normal rate.
+// is back at the normal rate (by a Fence).
 void CancelInstall(HWND hDlg);
 
 // ---- results.cpp ------------------------------------------------------------

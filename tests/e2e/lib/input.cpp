@@ -4,21 +4,24 @@
 // Activation reaches the program later than the call returns, and it puts
 // the focus back where the window last had it: input sent in between can
 // lose its target (a pressed button that loses the focus does not click).
-// So the window is activated only when it is not already active, and the
-// program is given time to take it.  Input for a control goes to its window.
+// So input waits until the window's own thread has taken the activation and
+// the focus.  A window that cannot be activated is a problem of the scenario
+// and gets no input.
 static bool Foreground(HWND hWnd)
 {
     hWnd = GetAncestor(hWnd, GA_ROOT);
-    if (GetForegroundWindow() == hWnd)
+    auto taken = [&]() {
+        const GUITHREADINFO gui = GuiOf(hWnd);
+        return GetForegroundWindow() == hWnd && gui.hwndActive == hWnd &&
+               (gui.hwndFocus == hWnd || IsChild(hWnd, gui.hwndFocus));
+    };
+    if (WaitUntil([&]() { return taken() || (SetForegroundWindow(hWnd), taken()); }, 10000))
         return true;
-    for (int i = 0; i < 50; i++) {
-        SetForegroundWindow(hWnd);
-        if (GetForegroundWindow() == hWnd) {
-            Settle();
-            return true;
-        }
-        Sleep(100);
-    }
+    const GUITHREADINFO gui = GuiOf(hWnd);
+    Problem("could not activate \"%s\" (%s) for input: the foreground is \"%s\", the program's active window "
+            "\"%s\", its focus %s", TextOf(hWnd).c_str(), IsWindow(hWnd) ? "visible" : "gone",
+            TextOf(GetForegroundWindow()).c_str(), TextOf(gui.hwndActive).c_str(),
+            gui.hwndFocus ? ClassOf(gui.hwndFocus).c_str() : "nowhere");
     return false;
 }
 
@@ -36,9 +39,8 @@ static INPUT Key(WORD vk, bool up, wchar_t ch = 0)
 
 static void Send(HWND hTarget, std::vector<INPUT> in)
 {
-    Foreground(hTarget);
-    SendInput((UINT)in.size(), in.data(), sizeof(INPUT));
-    Sleep(200);
+    if (Foreground(hTarget))
+        SendInput((UINT)in.size(), in.data(), sizeof(INPUT));
 }
 
 // Presses the keys in order and releases them in reverse.
@@ -64,18 +66,35 @@ void Type(HWND hTarget, const std::string& text)
     Send(hTarget, in);
 }
 
+// The pointer is moved first and the press waits until it is there: a
+// press that went out before the move took would land where the pointer was.
+// A click where the last one was, within the double-click time, would be a
+// double click: it waits for that time to pass.
 static void ClickAt(HWND hTarget, POINT pt)
 {
-    Foreground(hTarget);
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dx = MulDiv(pt.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
-    in.mi.dy = MulDiv(pt.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
-    for (DWORD flag : { 0, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP }) {
-        in.mi.dwFlags = flag | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-        SendInput(1, &in, sizeof(INPUT));
-        Sleep(flag == MOUSEEVENTF_LEFTUP ? 200 : 300);
+    static POINT last = { -100, -100 };
+    static ULONGLONG lastMs = 0;
+    if (abs(pt.x - last.x) <= GetSystemMetrics(SM_CXDOUBLECLK) && abs(pt.y - last.y) <= GetSystemMetrics(SM_CYDOUBLECLK))
+        WaitUntil([&]() { return GetTickCount64() - lastMs > GetDoubleClickTime(); });
+    last = pt;
+    if (!Foreground(hTarget))
+        return;
+    INPUT in[3] = {};
+    for (INPUT& i : in) {
+        i.type = INPUT_MOUSE;
+        i.mi.dx = MulDiv(pt.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+        i.mi.dy = MulDiv(pt.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
     }
+    in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, &in[0], sizeof(INPUT));
+    POINT now = {};
+    if (!CHECK(WaitUntil([&]() { return GetCursorPos(&now) && now.x == pt.x && now.y == pt.y; }, 10000),
+               "the pointer stayed at %ld,%ld instead of %ld,%ld", now.x, now.y, pt.x, pt.y))
+        return;
+    SendInput(2, &in[1], sizeof(INPUT));
+    lastMs = GetTickCount64();
 }
 
 void Click(HWND hCtrl)
@@ -132,4 +151,39 @@ bool ClickFirstMenu(HWND hWnd)
     pt.y += GetSystemMetrics(SM_CYMENU) / 2 - 1;
     ClickAt(hWnd, pt);
     return true;
+}
+
+bool InMenuMode(HWND hWnd)
+{
+    return (GuiOf(hWnd).flags & GUI_INMENUMODE) != 0;
+}
+
+// Esc until the window's thread has left its menus: the first closes an open
+// popup, the next leaves the menu bar.
+bool LeaveMenus(HWND hWnd)
+{
+    for (int i = 0; i < 3 && InMenuMode(hWnd); i++) {
+        if (OpenMenu() != NULL) {
+            Chord(hWnd, { VK_ESCAPE });
+            WaitUntil([&]() { return !InMenuMode(hWnd) || OpenMenu() == NULL; });
+        }
+        if (InMenuMode(hWnd)) {
+            Chord(hWnd, { VK_ESCAPE });
+            WaitUntil([&]() { return !InMenuMode(hWnd); });
+        }
+    }
+    return CHECK(!InMenuMode(hWnd), "the menu of \"%s\" did not close", TextOf(hWnd).c_str());
+}
+
+// The window's system menu opens for Alt+Space and closes again.  Input is
+// handled in the order given: once the menu is open, everything sent to the
+// window before it has been handled, and the window still takes input.
+bool Handled(HWND hWnd, const char* what)
+{
+    hWnd = GetAncestor(hWnd, GA_ROOT);
+    Chord(hWnd, { VK_MENU, VK_SPACE });
+    const bool fOpened = WaitUntil([&]() { return GuiOf(hWnd).hwndMenuOwner == hWnd && OpenMenu() != NULL; });
+    LeaveMenus(hWnd);
+    return CHECK(fOpened, "\"%s\" did not open its system menu after %s: the input was not handled",
+                 TextOf(hWnd).c_str(), what);
 }

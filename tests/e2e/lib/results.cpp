@@ -35,6 +35,15 @@ void Snap(const char* name)
 {
     std::string done = gArtefacts + "\\" + name + ".done";
     DeleteFileA(done.c_str());
+    // What is due to be painted is painted first, in each window whose
+    // thread is free to paint.
+    std::vector<HWND> shown = OtherWindows();
+    shown.push_back(gMain);
+    for (HWND hWnd : shown) {
+        DWORD_PTR unused;
+        if (IsWindow(hWnd) && SendMessageTimeoutA(hWnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &unused))
+            RedrawWindow(hWnd, NULL, NULL, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    }
     Log("SNAP %s", name);
     if (!WaitUntil([&]() { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 60000))
         Log("note: no screenshot %s", name);
@@ -54,36 +63,56 @@ Suite::Suite(const char* name, std::initializer_list<Scenario> scenarios)
     }
 }
 
-// Ends whatever a failed scenario left open, so the next one can run.
+// What is open besides the main window, for a message; "" when nothing.
+static std::string Strays()
+{
+    std::string open;
+    for (HWND hWnd : OtherWindows())
+        open += (open.empty() ? "\"" : ", \"") + TextOf(hWnd) + "\" (" + ClassOf(hWnd) + ")";
+    if (gMain && IsWindow(gMain) && InMenuMode(gMain))
+        open += open.empty() ? "a menu" : ", a menu";
+    return open;
+}
+
+// Closes what is open besides the main window: menus with Esc, boxes and
+// dialogs with their Cancel button or else OK.
 static void Recover()
 {
-    for (int round = 0; round < 3; round++) {
-        std::vector<HWND> open = OtherWindows();
-        if (open.empty())
-            return;
-        for (HWND hWnd : open) {
-            if (ClassOf(hWnd) == "#32768")
-                Chord(hWnd, { VK_ESCAPE });
-            else if (ClassOf(hWnd) == "#32770")
-                PostMessageA(hWnd, WM_COMMAND, ChildOf(hWnd, "Button", "Cancel") ? IDCANCEL : IDOK, 0);
-        }
-        Settle();
+    for (int round = 0; round < 3 && !Strays().empty(); round++) {
+        for (HWND hWnd : OtherWindows())
+            if (ClassOf(hWnd) == "#32770") {
+                HWND hButton = ChildOf(hWnd, "Button", "Cancel");
+                PostMessageA(hWnd, WM_COMMAND, hButton ? GetDlgCtrlID(hButton) : IDOK, 0);
+            }
+        if (OpenMenu() || InMenuMode(gMain))
+            LeaveMenus(GuiOf(gMain).hwndMenuOwner ? GuiOf(gMain).hwndMenuOwner : gMain);
+        WaitUntil([]() { return Strays().empty(); }, 10000);
     }
 }
 
+// Every scenario starts from the main window alone.  What one leaves open is
+// its own problem, closed before the next starts; one that cannot start from
+// there says so and is not run.
 bool Run(const Scenario& sc)
 {
     gProblems.clear();
-    if (!sc.fStarts && (gMain == NULL || !IsWindow(gMain)))
+    if (!sc.fStarts && (gMain == NULL || !IsWindow(gMain))) {
         Problem("the main window is gone");
-    else
+    } else if (!sc.fStarts && !Strays().empty()) {
+        Problem("not started: %s still open before it", Strays().c_str());
+    } else {
         sc.run();
+        const std::string left = Strays();
+        if (!left.empty()) {
+            Problem("left %s open", left.c_str());
+            Recover();
+        }
+    }
     if (gProblems.empty()) {
         Log("PASS %s", sc.name);
         return true;
     }
     for (const std::string& p : gProblems)
         Log("FAIL %s: %s", sc.name, p.c_str());
-    Recover();
     return false;
 }

@@ -69,12 +69,13 @@ HWND OpenMenu()
 
 HWND WaitFor(const std::function<HWND()>& find, DWORD dwLimit)
 {
-    for (DWORD waited = 0;; waited += 100) {
+    const ULONGLONG end = GetTickCount64() + dwLimit;
+    for (;;) {
         if (HWND hWnd = find())
             return hWnd;
-        if (waited >= dwLimit)
+        if (GetTickCount64() >= end)
             return NULL;
-        Sleep(100);
+        Sleep(kPollMs);
     }
 }
 
@@ -99,16 +100,12 @@ bool WaitGone(HWND hWnd, DWORD dwLimit)
     return WaitUntil([&]() { return !IsWindow(hWnd) || !IsWindowVisible(hWnd); }, dwLimit);
 }
 
-// Lets the program catch up with the input it was given: a pause, then
-// until its window thread waits for input again.
-void Settle()
+GUITHREADINFO GuiOf(HWND hWnd)
 {
-    // A program that the module floods is never idle for long: the wait is
-    // bounded, since only the scenario's own waits decide.
-    Sleep(1000);
-    if (gProcess)
-        WaitForInputIdle(gProcess, 5000);
-    Sleep(1000);
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof(gui);
+    GetGUIThreadInfo(GetWindowThreadProcessId(hWnd, NULL), &gui);
+    return gui;
 }
 
 HWND Attach(DWORD dwLimit)
@@ -116,7 +113,7 @@ HWND Attach(DWORD dwLimit)
     gMain = WaitFor([]() { return FindWindowA("TTYWndClass", NULL); }, dwLimit);
     if (gMain) {
         GetWindowThreadProcessId(gMain, &gPid);
-        gProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, gPid);
+        gProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, gPid);
     }
     return gMain;
 }

@@ -15,7 +15,6 @@ void CancelWaitingIn(const char* silentPhase, const char* status)
     REQUIRE(hDlg != NULL, "no Install dialog");
     CHECK(WaitUntil([&]() { return TextOf(hDlg, 6) == status; }, 20000), "the dialog says \"%s\", want \"%s\"",
           TextOf(hDlg, 6).c_str(), status);
-    Settle();
     CancelInstall(hDlg);
     // (A module that took "p 60" counts Cancel's "r" as image bytes.)
     CHECK(SimReport()["image"]["bytes"].num() < 3000, "the image went out after Cancel");
@@ -33,7 +32,7 @@ void CancelWhileWaking()
 
     Chord(hDlg, { VK_ESCAPE });
     CHECK(ClickCloseBox(hDlg), "no close box on the Install dialog");
-    Settle();
+    Handled(hDlg, "Esc and the close box");
     CHECK(IsWindowVisible(hDlg), "Esc or the close box closed the Install dialog");
     CancelInstall(hDlg);
 }

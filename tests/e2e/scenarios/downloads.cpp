@@ -6,6 +6,7 @@
 // arrive whole and in order.
 #include "../lib/driver.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -23,10 +24,24 @@ std::string SampleImage()
     return windows;
 }
 
+// The terminal's lines with text, the last n of them.
+std::vector<std::string> LastLines(size_t n)
+{
+    std::vector<std::string> lines;
+    for (const std::string& row : Screen())
+        if (!row.empty())
+            lines.push_back(row);
+    lines.erase(lines.begin(), lines.end() - std::min(n, lines.size()));
+    return lines;
+}
+
 // One model: besides success, one progress step per chunk of the model's
 // range, "flash" for all but the MRQ-710F, and "r" at the end for the
-// MRQ-520W alone.
-void DownloadModel(const char* model, int progressMax, const char* snaps = nullptr)
+// MRQ-520W alone.  The terminal shows the replies from the one after the
+// wake-up on, never the wake-up's own.  With screenshots (the sample image,
+// slow replies) the bar is seen drawn further chunk by chunk while the
+// image is still going out.
+void DownloadModel(const char* model, int progressMax, std::vector<std::string> shown, const char* snaps = nullptr)
 {
     DownloadRun run;
     run.model = model;
@@ -36,7 +51,20 @@ void DownloadModel(const char* model, int progressMax, const char* snaps = nullp
         run.sim = "byte-delay-ms=25";   // steps that last long enough to be seen
         run.dwLimit = 120000;
     }
-    DownloadOutcome out = Download(run);
+    HWND hDlg = BeginDownload(run);
+    if (snaps && hDlg) {
+        // BeginDownload returns a third of the way through the image.
+        auto past = [](double share) {
+            return [=](const Json& r) { return r["image"]["bytes"].num() >= share * r["image"]["expected_bytes"].num(); };
+        };
+        HWND hBar = GetDlgItem(hDlg, 8);
+        const int third = BarDrawn(hBar);
+        const bool fGoing = !past(0.67)(WaitReport(past(0.5)));
+        const int half = BarDrawn(hBar);
+        CHECK(fGoing && 0 < third && third < half, "while the image went out the bar was drawn %d pixels at a third, "
+              "%d at a half%s", third, half, fGoing ? "" : " (too late)");
+    }
+    DownloadOutcome out = FinishDownload(hDlg, run);
     ExpectSuccess(out);
     const int chunks = ((int)out.report["image"]["expected_bytes"].num() + 1023) / 1024;
     CHECK(out.progress == chunks && out.progressMax == progressMax, "the bar stood at %d of %d, want %d of %d",
@@ -46,11 +74,17 @@ void DownloadModel(const char* model, int progressMax, const char* snaps = nullp
           f710 ? "was" : "was not", model);
     CHECK(LastCommand(out.report, "reset").isNull() != f520, "\"r\" %s sent at the end for the %s",
           f520 ? "was not" : "was", model);
+    shown.push_back("prog 200");
+    shown.push_back("101");
+    const std::vector<std::string> screen = Screen(), last = LastLines(shown.size());
+    CHECK(last == shown, "the terminal ends with [%s], want [%s]", Join(last).c_str(), Join(shown).c_str());
+    for (const std::string& row : screen)
+        CHECK(row.find("boot") == std::string::npos, "the terminal shows the wake-up reply: \"%s\"", row.c_str());
 }
 
-void Download520W() { DownloadModel("520W", 256, "download"); }
-void Download41() { DownloadModel("41", 56); }
-void Download710F() { DownloadModel("710F", 256); }
+void Download520W() { DownloadModel("520W", 256, { "flash ready 100" }, "download"); }
+void Download41() { DownloadModel("41", 56, { "AVR flash ready 100" }); }
+void Download710F() { DownloadModel("710F", 256, {}); }
 
 // The next download starts over with the name the dialog remembers.
 void SecondFromRememberedName()
@@ -62,22 +96,26 @@ void SecondFromRememberedName()
 }
 
 // Disconnect and Connect between downloads, by their accelerators: the
-// menu follows, a key typed while disconnected goes nowhere, and the next
-// download works.
+// menu follows, a key typed while disconnected goes nowhere (the one typed
+// after Connect is the only one the module gets, and the terminal shows no
+// notice of a failed write), and the next download works.
 void AfterReconnect()
 {
     Chord(gMain, { VK_SHIFT, VK_NEXT });
-    Settle();
-    CHECK(ActionMenu() == "normal grey grey normal", "after Disconnect the menu is not the disconnected one");
+    std::string menu = ActionMenu("disconnected-menu");
+    CHECK(menu == "normal grey grey normal", "after Disconnect the menu is [%s], not the disconnected one", menu.c_str());
     Sim("clear");
     Type(gMain, "z");
-    Settle();
-    CHECK(LastCommand(SimReport(), "data").isNull(), "a key typed while disconnected reached the module");
-
     Chord(gMain, { VK_SHIFT, VK_PRIOR });
-    Settle();
-    REQUIRE(OtherWindows().empty(), "Connect showed \"%s\"", TextOf(OtherWindows()[0]).c_str());
-    CHECK(ActionMenu() == "grey normal normal normal", "after Connect the menu is not the connected one");
+    Type(gMain, "y");
+    const Json typed = LastCommand(WaitReport([](const Json& r) { return !LastCommand(r, "data").isNull(); }), "data");
+    CHECK(typed["text"].str() == "y", "the module got \"%s\" for z typed disconnected and y connected",
+          typed["text"].str().c_str());
+    for (const std::string& row : Screen())
+        CHECK(row.find("<CE-") == std::string::npos && row.find('z') == std::string::npos,
+              "the terminal shows \"%s\" after the key typed while disconnected", row.c_str());
+    menu = ActionMenu("reconnected-menu");
+    CHECK(menu == "grey normal normal normal", "after Connect the menu is [%s], not the connected one", menu.c_str());
     DownloadRun run;
     run.image = MakeImage("image-reconnect.bin", 5000, 4);
     ExpectSuccess(Download(run));
@@ -95,7 +133,6 @@ void At57600()
         Click(GetDlgItem(hDlg, idButton));
         Click(GetDlgItem(hDlg, IDOK));
         CHECK(WaitGone(hDlg), "Ok did not close Settings");
-        Settle();
     };
     setRate(558);   // 57600
     DownloadRun run;

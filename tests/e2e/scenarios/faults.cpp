@@ -6,16 +6,27 @@
 
 namespace {
 
-// A small download that must still succeed after a fault (once the
-// program has taken in what the fault left on the line).
+// A small download that must still succeed after a fault, as every other
+// success does: the box and its caption, the module's 101, the image whole.
 void ExpectStillWorks(const char* what)
 {
-    Sleep(2000);
-    Settle();
     DownloadRun run;
     run.image = MakeImage("image-after.bin", 4000, 14);
     DownloadOutcome out = Download(run);
-    CHECK(out.box == "Install Success!", "after %s the next download ended with \"%s\"", what, out.box.c_str());
+    if (!out.box.empty() && out.box != "Install Success!")
+        Problem("after %s:", what);
+    ExpectSuccess(out);
+}
+
+// Disconnect and Connect by their accelerators, each seen in the menu.
+void Reconnect(const char* after)
+{
+    Chord(gMain, { VK_SHIFT, VK_NEXT });
+    std::string menu = ActionMenu();
+    CHECK(menu == "normal grey grey normal", "Disconnect after %s left the menu [%s]", after, menu.c_str());
+    Chord(gMain, { VK_SHIFT, VK_PRIOR });
+    menu = ActionMenu();
+    CHECK(menu == "grey normal normal normal", "Connect after %s left the menu [%s]", after, menu.c_str());
 }
 
 // The module hangs up at 8 KiB: the rest of the image goes nowhere, the
@@ -27,18 +38,22 @@ void HangUpMidTransfer()
     run.image = MakeImage("image-hangup.bin", 40 * 1024, 15);
     run.sim = "hangup-offset=8192";
     run.dwLimit = 180000;
+    run.fFence = false;   // nothing reaches the module on the old line
     DownloadOutcome out = Download(run);
     ExpectFailure(out);
     CHECK(out.report["hangups"].num() == 1, "the simulator hung up %d times", (int)out.report["hangups"].num());
-
-    Chord(gMain, { VK_SHIFT, VK_NEXT });
-    Settle();
-    CHECK(ActionMenu() == "normal grey grey normal", "Disconnect after the hang-up left the menu [%s]",
-          ActionMenu().c_str());
-    Chord(gMain, { VK_SHIFT, VK_PRIOR });
-    Settle();
-    REQUIRE(OtherWindows().empty(), "Connect after the hang-up showed \"%s\"", TextOf(OtherWindows()[0]).c_str());
+    Reconnect("the hang-up");
     ExpectStillWorks("a hang-up");
+}
+
+// The end of a flood: what the module has not sent is dropped, and a line
+// end follows what it has: the program may still be reading the rest when
+// the next download starts, and a NUL in the last flood line would hide a
+// reply on the same line.
+void EndFlood()
+{
+    Sim("reset");
+    Sim("send \\r\\n");
 }
 
 // 10 MB of random bytes while no download runs; then a normal download.
@@ -49,8 +64,7 @@ void FloodThenDownload()
     Json report = WaitReport([](const Json& r) { return r["flood"]["sent"].num() >= 10000000; }, 300000);
     CHECK(report["flood"]["sent"].num() >= 10000000, "only %.0f bytes of the flood went out in 5 minutes",
           report["flood"]["sent"].num());
-    Settle();
-    CHECK(IsWindow(gMain) && OtherWindows().empty(), "the program did not come through the flood unharmed");
+    EndFlood();
     ExpectStillWorks("a 10 MB flood");
 }
 
@@ -84,19 +98,37 @@ void LongLineThenReply()
 }
 
 // A module that cannot be understood: its replies garbled (another rate on
-// its side), or deaf to the CRs (it listens at 57600).  The dialog keeps
-// waking it without end and Cancel still closes it.
+// its side), or deaf to the CRs (it listens at 57600).  Once the module has
+// answered (or has taken the CRs without understanding them) the dialog
+// still wakes it; a plain reply sent behind the garbled one moves it on, so
+// the garbled one was read before it and taken for nothing; Cancel still
+// closes it.
 void WrongRate()
 {
-    for (const char* sim : { "garble=1 power-on-crs=3", "install-rate=57600 power-on-crs=3" }) {
+    const struct { const char* sim; const char* state; } rows[] = {
+        { "garble=1 power-on-crs=3", "monitor" }, { "install-rate=57600 power-on-crs=3", "off" },
+    };
+    for (const auto& row : rows) {
         Sim("reset");
-        Sim(std::string("set ") + sim);
+        Sim(std::string("set ") + row.sim);
         HWND hDlg = OpenInstall();
         REQUIRE(hDlg != NULL, "no Install dialog");
-        Sleep(3000);
-        CHECK(TextOf(hDlg, 6).rfind("Turn the power on", 0) == 0, "%s: the dialog moved on to \"%s\"", sim,
+        auto answered = [&](const Json& r) {
+            const Json& cr = LastCommand(r, "cr");
+            return r["state"].str() == row.state && cr["count"].num() >= 3 &&
+                   (r["replies"].size() == 0 ? cr["ignored"].truth() : !r["replies"][0]["end_ms"].isNull());
+        };
+        Json report = WaitReport(answered);
+        CHECK(answered(report), "%s: the module is %s and answered %d times", row.sim, report["state"].str().c_str(),
+              (int)report["replies"].size());
+        const double crs = LastCommand(report, "cr")["count"].num();
+        report = WaitReport([&](const Json& r) { return LastCommand(r, "cr")["count"].num() > crs + 10; });
+        CHECK(LastCommand(report, "flash").isNull(), "%s: \"flash\" went out", row.sim);
+        CHECK(TextOf(hDlg, 6).rfind("Turn the power on", 0) == 0, "%s: the dialog moved on to \"%s\"", row.sim,
               TextOf(hDlg, 6).c_str());
-        CHECK(LastCommand(SimReport(), "flash").isNull(), "%s: \"flash\" went out", sim);
+        Sim("send MRQ-520W boot 000\\r\\n");
+        CHECK(WaitUntil([&]() { return TextOf(hDlg, 6) == "Initializing!"; }), "%s: a plain reply then left the "
+              "dialog at \"%s\"", row.sim, TextOf(hDlg, 6).c_str());
         CancelInstall(hDlg);
     }
 }
@@ -110,10 +142,8 @@ void DisconnectDuringFlood()
         Chord(gMain, { VK_SHIFT, VK_NEXT });
         Chord(gMain, { VK_SHIFT, VK_PRIOR });
     }
-    Settle();
-    CHECK(OtherWindows().empty(), "a window \"%s\" came up", OtherWindows().empty() ? "" : TextOf(OtherWindows()[0]).c_str());
     CHECK(ActionMenu() == "grey normal normal normal", "the menu is not the connected one");
-    Sim("reset");   // ends the flood
+    EndFlood();
     ExpectStillWorks("20 Disconnects in a flood");
 }
 
@@ -131,9 +161,8 @@ void SettingsDuringFlood()
         Click(GetDlgItem(hDlg, i % 2 ? IDCANCEL : IDOK));
         CHECK(WaitGone(hDlg, 20000), "round %d: Settings did not close during the flood", i);
     }
-    Sim("reset");
-    Settle();
-    CHECK(OtherWindows().empty(), "a window \"%s\" came up", OtherWindows().empty() ? "" : TextOf(OtherWindows()[0]).c_str());
+    CHECK(SimReport()["flood"]["sent"].num() < 50000000, "the flood ended before Settings did");
+    EndFlood();
     ExpectStillWorks("Settings in a flood");
 }
 

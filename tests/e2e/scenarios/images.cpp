@@ -75,7 +75,6 @@ void SendFileShiftF3()
     Chord(gMain, { VK_SHIFT, VK_F3 });
     HWND hOpen = WaitDialog("Open");
     REQUIRE(hOpen != NULL, "Shift+F3 opened no file chooser");
-    Settle();
     Snap("send-file-chooser");
     Type(hOpen, file + "\n");
     Json report = WaitReport([](const Json& r) { return LastCommand(r, "data")["count"].num() >= 3000; });

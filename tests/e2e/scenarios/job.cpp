@@ -26,7 +26,6 @@ void MainJob()
         Click(GetDlgItem(hDlg, 558));   // 57600
         Click(GetDlgItem(hDlg, IDOK));
         REQUIRE(WaitGone(hDlg), "Ok did not close Settings");
-        Settle();
     }
     DownloadRun run;
     run.model = Env("ORVANE_JOB_MODEL", "520W");
@@ -38,7 +37,7 @@ void MainJob()
     REQUIRE(!run.image.empty(), "no image named (ORVANE_JOB_IMAGE)");
     DownloadOutcome out = Download(run);
     Log("JOB %s|%s|%d|%d", out.box.c_str(), out.caption.c_str(), out.progress, out.progressMax);
-    CHECK(out.box == "Install Success!", "the download ended with \"%s\"", out.box.c_str());
+    ExpectSuccess(out);
 }
 
 } // namespace

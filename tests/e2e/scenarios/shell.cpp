@@ -43,7 +43,6 @@ void StartWithoutPort()
     CHECK(KeyCloses(hBox, VK_RETURN), "Enter did not close the box");
     CHECK(WaitUntil([]() { return IsWindowVisible(gMain) != FALSE; }), "the main window did not show");
     CHECK(TextOf(gMain) == kAppTitle, "the main window is titled \"%s\"", TextOf(gMain).c_str());
-    Settle();
 }
 
 // The open Action menu: Connect in normal text, Disconnect and Download
@@ -70,8 +69,6 @@ void AcceleratorsWhileDisconnected()
     for (HWND hWnd : OtherWindows())
         CHECK(hWnd == hBox, "a window \"%s\" (%s) appeared", TextOf(hWnd).c_str(), ClassOf(hWnd).c_str());
     CHECK(KeyCloses(hBox, VK_RETURN), "Enter did not close the box");
-    Settle();
-    CHECK(OtherWindows().empty(), "something is still open");
 }
 
 HWND OpenSettings()
@@ -85,7 +82,6 @@ void SettingsDefaults()
 {
     HWND hDlg = OpenSettings();
     REQUIRE(hDlg != NULL, "Alt+S opened no \"Serial Port Setting\" dialog");
-    Settle();
     Snap("settings");
 
     LONG style = GetWindowLongA(hDlg, GWL_STYLE);
@@ -114,9 +110,7 @@ void SettingsDefaults()
 bool ClickToClose(HWND hDlg, int id, const char* what)
 {
     Click(GetDlgItem(hDlg, id));
-    bool fGone = CHECK(WaitGone(hDlg), "%s did not close the dialog", what);
-    Settle();
-    return fGone;
+    return CHECK(WaitGone(hDlg), "%s did not close the dialog", what);
 }
 
 // Opens Settings again, compares what it shows, and closes it with a key.
@@ -124,7 +118,6 @@ void ExpectSettingsShown(const char* want, WORD vkClose)
 {
     HWND hDlg = OpenSettings();
     REQUIRE(hDlg != NULL, "Settings did not open again");
-    Settle();
     std::string shown = SettingsShown(hDlg);
     CHECK(shown == want, "shows %s, want %s", shown.c_str(), want);
     CHECK(KeyCloses(hDlg, vkClose), "the key did not close the dialog");
@@ -136,8 +129,7 @@ void SettingsOk57600()
     HWND hDlg = OpenSettings();
     REQUIRE(hDlg != NULL, "no Settings dialog");
     Click(GetDlgItem(hDlg, IDC_INSTBAUD57600));
-    Settle();
-    CHECK(Checked(hDlg, IDC_INSTBAUD57600) && !Checked(hDlg, IDC_INSTBAUD115200),
+    CHECK(WaitUntil([&]() { return Checked(hDlg, IDC_INSTBAUD57600) && !Checked(hDlg, IDC_INSTBAUD115200); }),
           "clicking 57600 did not set it alone");
     if (ClickToClose(hDlg, IDOK, "Ok"))
         ExpectSettingsShown(kSaved57600, VK_ESCAPE);
@@ -149,15 +141,13 @@ void SettingsCancel()
 {
     HWND hDlg = OpenSettings();
     REQUIRE(hDlg != NULL, "no Settings dialog");
-    Settle();
     // The port list has the focus: COM2, then the baud list: 115200.
     for (WORD vk : { VK_DOWN, VK_TAB, VK_DOWN })
         Chord(hDlg, { vk });
     Click(GetDlgItem(hDlg, IDC_INSTBAUD115200));
-    Settle();
-    std::string changed = SettingsShown(hDlg);
-    CHECK(changed == "port COM2, baud 115200, data bits 8, parity None, stop bits 1, install 115200",
-          "the changes did not take in the dialog: %s", changed.c_str());
+    const char kChanged[] = "port COM2, baud 115200, data bits 8, parity None, stop bits 1, install 115200";
+    CHECK(WaitUntil([&]() { return SettingsShown(hDlg) == kChanged; }), "the changes did not take in the dialog: %s",
+          SettingsShown(hDlg).c_str());
 
     if (ClickToClose(hDlg, IDCANCEL, "Cancel")) {
         ExpectSettingsShown(kSaved57600, VK_RETURN);
@@ -173,7 +163,6 @@ void SettingsOkPortAndRate()
         HWND hDlg = OpenSettings();
         if (!CHECK(hDlg != NULL, "no Settings dialog"))
             return;
-        Settle();
         for (WORD vk : keys)   // the port list has the focus; Tab to the rate
             Chord(hDlg, { vk });
         ClickToClose(hDlg, IDOK, "Ok");
@@ -191,7 +180,6 @@ void About()
     Chord(gMain, { VK_MENU, 'B' });
     HWND hDlg = WaitDialog("About orvane");
     REQUIRE(hDlg != NULL, "Alt+B opened no \"About orvane\" dialog");
-    Settle();
     Snap("about");
 
     std::string line = TextOf(hDlg, IDC_ABOUTTITLE);
@@ -203,12 +191,9 @@ void About()
     CHECK(fNotice, "no maker's notice line");
 
     Chord(hDlg, { VK_ESCAPE });
-    Settle();
-    CHECK(IsWindow(hDlg) && IsWindowVisible(hDlg), "Esc closed the About box");
-    if (CHECK(ClickCloseBox(hDlg), "no close box found on the About box")) {
-        Settle();
-        CHECK(IsWindow(hDlg) && IsWindowVisible(hDlg), "the close box closed the About box");
-    }
+    CHECK(Handled(hDlg, "Esc") && IsWindowVisible(hDlg), "Esc closed the About box");
+    if (CHECK(ClickCloseBox(hDlg), "no close box found on the About box"))
+        CHECK(Handled(hDlg, "a click on the close box") && IsWindowVisible(hDlg), "the close box closed the About box");
     if (!IsWindow(hDlg))
         return;
     CHECK(KeyCloses(hDlg, VK_RETURN), "Enter did not close the About box");
@@ -227,14 +212,10 @@ bool AnswerClose(const std::function<void()>& ask, const char* answer)
 
 void CloseAnsweredCancel()
 {
-    if (AnswerClose([]() { CHECK(ClickCloseBox(gMain), "no close box on the main window"); }, "Cancel")) {
-        Settle();
-        CHECK(IsWindow(gMain) && IsWindowVisible(gMain), "the close box with Cancel closed the window");
-    }
-    if (AnswerClose([]() { Chord(gMain, { VK_MENU, 'A' }); Chord(gMain, { 'X' }); }, "Cancel")) {
-        Settle();
-        CHECK(IsWindow(gMain) && IsWindowVisible(gMain), "Exit with Cancel closed the window");
-    }
+    if (AnswerClose([]() { CHECK(ClickCloseBox(gMain), "no close box on the main window"); }, "Cancel"))
+        CHECK(Handled(gMain, "Cancel") && IsWindowVisible(gMain), "the close box with Cancel closed the window");
+    if (AnswerClose([]() { Chord(gMain, { VK_MENU, 'A' }); Chord(gMain, { 'X' }); }, "Cancel"))
+        CHECK(Handled(gMain, "Cancel") && IsWindowVisible(gMain), "Exit with Cancel closed the window");
 }
 
 void CloseAnsweredOk()
