@@ -112,11 +112,11 @@ inline std::atomic_ref<DWORD> WatcherId(TTYINFO* npTTYInfo)
     return std::atomic_ref<DWORD>(npTTYInfo->dwThreadID);
 }
 
-// The record of a window, or NULL when it has none.
-inline NPTTYINFO GetTTYInfo(HWND hWnd)
-{
-    return hWnd ? (NPTTYINFO)GetWindowLongPtrA(hWnd, 0) : NULL;
-}
+// The record of a window, or NULL when it has none.  Each platform provides
+// it: orvane.exe from the window's slot (shell/ttyinfo.cpp), orvane-cli on
+// Linux from its port (cli/port_posix.cpp), the native tests from their
+// recorders.
+NPTTYINFO GetTTYInfo(HWND hWnd);
 
 // Process-wide globals of the application shell.
 // The main window: set by the window thread once it exists, read by the
@@ -130,7 +130,8 @@ LRESULT CreateTTYInfo(HWND hWnd);
 BOOL    DestroyTTYInfo(HWND hWnd);
 
 // Port link (serial/).
-BOOL OpenConnection(HWND hWnd, int nMode);
+BOOL OpenConnection(HWND hWnd, int nMode);          // "COM" and the record's bPort
+BOOL OpenConnectionTo(HWND hWnd, int nMode, LPCSTR lpszPort);   // a port named in full
 BOOL SetupConnection(HWND hWnd, int nMode);
 BOOL CloseConnection(HWND hWnd);
 // Drops what was written but has not yet left the port: what an abandoned

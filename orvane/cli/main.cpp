@@ -1,6 +1,7 @@
 // orvane-cli: orvane's firmware download from a console, for production
 // benches and scripts.  See docs/cli.md.
 #include "orvane/cli/options.h"
+#include "orvane/cli/ports.h"
 #include "orvane/cli/session.h"
 #include "orvane/cli/system.h"
 #include "orvane/version.h"
@@ -23,12 +24,33 @@ int main(int argc, char** argv)
         std::fputs(HelpText(), stdout);
         return kExitInstalled;
     }
+    if (options.listPorts)
+        return ListPortsCommand(options.json);
+
+    // Ports named by identity become the one port that has it, before
+    // anything else happens; none or several is a mistake, never a guess.
+    std::vector<PortInfo> ports;
+    bool listed = false;
+    for (std::string& port : options.ports) {
+        if (options.child || !IsIdentity(port))
+            continue;
+        if (!listed)
+            ports = ListPorts();
+        listed = true;
+        if (!ResolveIdentity(port, ports, &port, &error)) {
+            std::fprintf(stderr, "orvane-cli: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
+    if (options.check)
+        return RunCheck(options);
+
     CatchInterrupts();
     if (options.ports.size() > 1)
         return RunPorts(options);
-    const Screen::Mode mode = options.child ? Screen::kChild
-                              : ConsoleIsTerminal() ? Screen::kTerminal
-                                                    : Screen::kPlain;
-    Screen screen(mode, 1, ConsoleWidth());
+    const Screen::Mode mode = options.child                          ? Screen::kChild
+                              : ConsoleIsTerminal() && !options.json ? Screen::kTerminal
+                                                                     : Screen::kPlain;
+    Screen screen(mode, 1, ConsoleWidth(), options.json && !options.child ? stderr : stdout);
     return RunPort(options, screen);
 }

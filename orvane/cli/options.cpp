@@ -1,7 +1,13 @@
 #include "orvane/cli/options.h"
 
+#include "orvane/cli/ports.h"
+#include "orvane/version.h"
+
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -37,14 +43,20 @@ std::vector<std::string> SplitPorts(const std::string& text)
     }
 }
 
-// orvane.exe's port link opens "COM" and the record's port number, 1 to 9.
-bool PortNameOk(const std::string& port)
+// Windows: COM1 to COM256, opened as \\.\COMn (COM10 and above need it).
+// Linux: any terminal device path.  Identities (usb:..., serial:...) are
+// resolved later, against the machine's ports.
+bool PortNameOk(std::string* port)
 {
 #ifdef _WIN32
-    return port.size() == 4 && (port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0) &&
-           port[3] >= '1' && port[3] <= '9';
+    if (port->size() < 4 || port->size() > 6 || _strnicmp(port->c_str(), "COM", 3) != 0 || (*port)[3] == '0' ||
+        port->find_first_not_of("0123456789", 3) != std::string::npos)
+        return IsIdentity(*port);
+    const int n = std::atoi(port->c_str() + 3);
+    *port = "COM" + std::to_string(n);
+    return n >= 1 && n <= 256;
 #else
-    return !port.empty();
+    return !port->empty();
 #endif
 }
 
@@ -55,10 +67,188 @@ std::string Seconds(double value)
     return text;
 }
 
+bool ParseModel(const std::string& text, int* model)
+{
+    std::string name = text;
+    if (name.rfind("MRQ-", 0) == 0 || name.rfind("mrq-", 0) == 0)
+        name = name.substr(4);
+    for (int n = 1; n <= 3; ++n)
+        if (name == ModelName(n) + 4 || (n == 1 && name == "520w") || (n == 3 && name == "710f")) {
+            *model = n;
+            return true;
+        }
+    return false;
+}
+
+bool ParseDigest(const std::string& text, std::string* digest)
+{
+    if (text.size() != 64 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return false;
+    *digest = text;
+    for (char& c : *digest)
+        c = char(std::tolower((unsigned char)c));
+    return true;
+}
+
+const char* const kValueOptions[] = {
+    "--port", "--image", "--rate", "--normal-rate", "--verdict-timeout", "--wake-timeout", "--log", "--image-name",
+    "--retries", "--sha256", "--expect-model", "--job",
+};
+
+bool TakesValue(const std::string& name)
+{
+    for (const char* o : kValueOptions)
+        if (name == o)
+            return true;
+    return false;
+}
+
+// One option with its value; false with the reason.
+bool Apply(const std::string& name, const std::string& value, Options* o, std::string* error)
+{
+    if (name == "--port") {
+        o->ports = SplitPorts(value);
+        for (std::string& port : o->ports)
+            if (!PortNameOk(&port)) {
+#ifdef _WIN32
+                *error = "--port takes COM1 to COM256, usb:VID:PID[:SERIAL] or serial:SERIAL, not \"" + port + "\"";
+#else
+                *error = "--port: an empty port name in \"" + value + "\"";
+#endif
+                return false;
+            }
+        o->portsGiven = o->ports;
+    } else if (name == "--image") {
+        o->image = value;
+    } else if (name == "--image-name") {
+        o->imageName = value;
+    } else if (name == "--log") {
+        o->log = value;
+    } else if (name == "--rate") {
+        if (!ParseRate(value, 57600, 115200, &o->rate)) {
+            *error = "--rate takes 57600 or 115200, not " + value;
+            return false;
+        }
+    } else if (name == "--normal-rate") {
+        if (!ParseRate(value, 19200, 115200, &o->normalRate)) {
+            *error = "--normal-rate takes 19200 or 115200, not " + value;
+            return false;
+        }
+    } else if (name == "--retries") {
+        char* end = nullptr;
+        const long n = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || n < 0 || n > 100) {
+            *error = "--retries takes a number from 0 to 100, not " + value;
+            return false;
+        }
+        o->retries = int(n);
+    } else if (name == "--sha256") {
+        if (!ParseDigest(value, &o->sha256)) {
+            *error = "--sha256 takes the image's SHA-256 as 64 hex digits, not " + value;
+            return false;
+        }
+    } else if (name == "--expect-model") {
+        if (!ParseModel(value, &o->expectModel)) {
+            *error = "--expect-model takes 520W, 41 or 710F, not " + value;
+            return false;
+        }
+    } else if (!ParseSeconds(value, name == "--verdict-timeout" ? &o->verdictTimeout : &o->wakeTimeout)) {
+        *error = name + " takes a number of seconds above 0, not " + value;
+        return false;
+    }
+    return true;
+}
+
+// The job file: "key = value" lines, # comments; the keys are the options'
+// names without their dashes.  Relative paths are the job file's folder's.
+bool LoadJob(const std::string& path, Options* o, std::string* error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = "cannot read the job file " + path;
+        return false;
+    }
+    const size_t slash = path.find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    auto relative = [&](const std::string& file) {
+        const bool absolute = !file.empty() && (file[0] == '/' || file[0] == '\\' || (file.size() > 1 && file[1] == ':'));
+        return absolute ? file : folder + file;
+    };
+    int number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        const std::string where = path + ":" + std::to_string(number) + ": ";
+        const size_t hash = line.find('#');
+        if (hash != std::string::npos)
+            line.erase(hash);
+        auto trim = [](std::string text) {
+            const size_t first = text.find_first_not_of(" \t\r");
+            const size_t last = text.find_last_not_of(" \t\r");
+            return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+        };
+        line = trim(line);
+        if (line.empty())
+            continue;
+        const size_t equals = line.find('=');
+        const std::string key = trim(line.substr(0, equals));
+        const std::string value = equals == std::string::npos ? std::string() : trim(line.substr(equals + 1));
+        if (equals == std::string::npos || value.empty()) {
+            *error = where + "write \"" + key + " = VALUE\"";
+            return false;
+        }
+        if (key == "station") {
+            if (value != "yes" && value != "no" && value != "true" && value != "false") {
+                *error = where + "station takes yes or no, not " + value;
+                return false;
+            }
+            o->station = value == "yes" || value == "true";
+            continue;
+        }
+        static const char* const kKeys[] = {"image", "sha256", "expect-model", "rate", "normal-rate",
+                                            "verdict-timeout", "wake-timeout", "retries", "log", "port", "ports"};
+        bool known = false;
+        for (const char* k : kKeys)
+            known = known || key == k;
+        if (!known) {
+            *error = where + "unknown key \"" + key + "\"";
+            return false;
+        }
+        const std::string name = "--" + (key == "ports" ? std::string("port") : key);
+        if (!Apply(name, key == "image" || key == "log" ? relative(value) : value, o, error)) {
+            *error = where + *error;
+            return false;
+        }
+    }
+    o->job = path;
+    return true;
+}
+
 } // namespace
+
+const char* ModelName(int nModelNo)
+{
+    switch (nModelNo) {
+    case 1: return "MRQ-520W";
+    case 2: return "MRQ-41";
+    case 3: return "MRQ-710F";
+    }
+    return "";
+}
+
+const char* ToolVersion()
+{
+    return ORVANE_VERSION;
+}
 
 bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error)
 {
+    // The job file first, wherever --job stands: the command line overrides it.
+    for (size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == "--job") {
+            if (!LoadJob(args[i + 1], o, error))
+                return false;
+            break;
+        }
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
         if (name == "--help" || name == "-h") {
@@ -69,18 +259,14 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             o->version = true;
             return true;
         }
-        if (name == "--station") {
-            o->station = true;
+        if (name == "--station" || name == "--child" || name == "--list-ports" || name == "--json" ||
+            name == "--check") {
+            bool& flag = name == "--station" ? o->station : name == "--child" ? o->child
+                         : name == "--list-ports" ? o->listPorts : name == "--json" ? o->json : o->check;
+            flag = true;
             continue;
         }
-        if (name == "--child") {
-            o->child = true;
-            continue;
-        }
-        const bool takesValue = name == "--port" || name == "--image" || name == "--rate" ||
-                                name == "--normal-rate" || name == "--verdict-timeout" ||
-                                name == "--wake-timeout" || name == "--log" || name == "--image-name";
-        if (!takesValue) {
+        if (!TakesValue(name)) {
             *error = "unknown option " + name;
             return false;
         }
@@ -89,38 +275,11 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             return false;
         }
         const std::string& value = args[++i];
-        if (name == "--port") {
-            o->ports = SplitPorts(value);
-            for (const std::string& port : o->ports)
-                if (!PortNameOk(port)) {
-#ifdef _WIN32
-                    *error = "--port takes COM1 to COM9, not \"" + port + "\"";
-#else
-                    *error = "--port: an empty port name in \"" + value + "\"";
-#endif
-                    return false;
-                }
-        } else if (name == "--image") {
-            o->image = value;
-        } else if (name == "--image-name") {
-            o->imageName = value;
-        } else if (name == "--log") {
-            o->log = value;
-        } else if (name == "--rate") {
-            if (!ParseRate(value, 57600, 115200, &o->rate)) {
-                *error = "--rate takes 57600 or 115200, not " + value;
-                return false;
-            }
-        } else if (name == "--normal-rate") {
-            if (!ParseRate(value, 19200, 115200, &o->normalRate)) {
-                *error = "--normal-rate takes 19200 or 115200, not " + value;
-                return false;
-            }
-        } else if (!ParseSeconds(value, name == "--verdict-timeout" ? &o->verdictTimeout : &o->wakeTimeout)) {
-            *error = name + " takes a number of seconds above 0, not " + value;
+        if (name != "--job" && !Apply(name, value, o, error))
             return false;
-        }
     }
+    if (o->listPorts)
+        return true;
     if (o->ports.empty() || o->image.empty()) {
         *error = o->ports.empty() ? "--port is missing" : "--image is missing";
         return false;
@@ -142,8 +301,16 @@ std::vector<std::string> ChildArguments(const Options& o, const std::string& por
         args.insert(args.end(), {"--wake-timeout", Seconds(o.wakeTimeout)});
     if (!o.log.empty())
         args.insert(args.end(), {"--log", o.log});
+    if (o.retries > 0)
+        args.insert(args.end(), {"--retries", std::to_string(o.retries)});
+    if (!o.sha256.empty())
+        args.insert(args.end(), {"--sha256", o.sha256});
+    if (o.expectModel)
+        args.insert(args.end(), {"--expect-model", ModelName(o.expectModel) + 4});
     if (o.station)
         args.push_back("--station");
+    if (o.json)
+        args.push_back("--json");
     args.push_back("--child");
     return args;
 }
@@ -157,6 +324,9 @@ SYNOPSIS
     orvane-cli --port PORT[,PORT...] --image FILE [--rate 57600|115200]
                [--normal-rate 19200|115200] [--verdict-timeout SECONDS]
                [--wake-timeout SECONDS] [--log FILE] [--station]
+               [--retries N] [--sha256 HEX] [--expect-model 520W|41|710F]
+               [--json] [--check] [--job FILE]
+    orvane-cli --list-ports [--json]
     orvane-cli --help | --version
 
 DESCRIPTION
@@ -186,13 +356,29 @@ DESCRIPTION
     cancel waits for its end, as the dialog's Cancel button does; a second
     Ctrl+C stops the image at once.
 
+    A port that goes away (adapter unplugged, line hung up) ends the unit
+    at once with exit 5 and the reason "the port went away".
+
 OPTIONS
     --port PORT[,PORT...]
-        The serial ports the modules are on: COM1 to COM9 on Windows, a
-        terminal device such as /dev/ttyUSB0 on Linux.
+        The serial ports the modules are on: COM1 to COM256 on Windows, any
+        terminal device on Linux (/dev/ttyUSB0, /dev/serial/by-id/...).  A
+        port can also be named by its adapter: usb:VID:PID or
+        usb:VID:PID:SERIAL (VID and PID in hex, as --list-ports shows them)
+        or serial:SERIAL.  Such a name must match exactly one port;
+        otherwise orvane-cli exits 7 and lists the candidates.
 
     --image FILE
         The firmware image.  It is checked before any port is opened.
+
+    --sha256 HEX
+        Refuse the image unless its SHA-256 is HEX (exit 4, before any port
+        is opened).
+
+    --expect-model 520W|41|710F
+        When the module's replies say it is another model, stop before
+        "p 60" (no image byte is sent), leave the module as Cancel does,
+        and exit 8.
 
     --rate 57600|115200
         The installation rate, at which the boot monitor listens.
@@ -212,16 +398,46 @@ OPTIONS
         dialog does.  With --station the wake-up waits for the next unit
         however long it takes; the limit is kept for "flash" and "p 60".
 
+    --retries N
+        Run a unit again from the wake-up, up to N more times, when it
+        ended with no answer (3), no verdict (2) or a port that went away
+        (5); never after a 302 (1), an image problem (4), a wrong model (8)
+        or Ctrl+C.  Each attempt is reported and logged.  Default 0.
+
     --log FILE
-        Append one CSV line per unit to FILE, with a header when the file
-        is new: start (ISO 8601, UTC), port, model (MRQ-520W, MRQ-41,
+        Append one CSV line per attempt to FILE, with a header when the
+        file is new: start (ISO 8601, UTC), port, model (MRQ-520W, MRQ-41,
         MRQ-710F, or empty when the module never said), image, size,
         sha256, duration_s, bytes_per_s, result (PASS, FAIL, CANCELLED),
-        reason.  Several processes may append to the same file at once.
+        reason, attempt, reason_code.  Several processes may append to the
+        same file at once.
 
     --station
         After each unit wait for the next one on the same port and count
         PASS and FAIL, until Ctrl+C; then print a summary.
+
+    --json
+        Events as JSON Lines on standard output (start, unit_start, status,
+        progress, warning, result, summary); the text goes to standard
+        error.  The schema is docs/orvane-cli.schema.json.
+
+    --check
+        Open nothing and send nothing: show the image (size, SHA-256), the
+        ports as resolved, the rates, and any problem, and exit with the
+        code a run would have for it.
+
+    --job FILE
+        Read options from FILE: "key = value" lines (image, sha256,
+        expect-model, rate, normal-rate, verdict-timeout, wake-timeout,
+        retries, log, station, ports) and # comments; paths are relative to
+        the file's folder.  Options on the command line override it.  An
+        unknown key or a bad value is exit 7, naming the file and line.
+
+    --list-ports
+        Every serial port of this machine with what identifies it (driver,
+        USB vendor and product, serial number, maker and product, the
+        /dev/serial links; on Windows the friendly name).  With --json one
+        "port" event per port.
 
     --help
         This text.
@@ -234,22 +450,32 @@ EXIT STATUS
     1   the module reported failure (302)
     2   no verdict after the image (the waiting counter expired)
     3   the module did not answer within --wake-timeout
-    4   the image file is missing or unreadable ("Creat File Fail")
-    5   the port cannot be opened or configured, or it stopped taking the
-        image (nothing taken for 5 s, or a write failed): "the port
-        stopped taking the image after N of M bytes"
+    4   the image file is missing, unreadable, empty, or not --sha256's
+    5   the port cannot be opened or configured, went away, or stopped
+        taking the image (nothing taken for 5 s, or a write failed): "the
+        port stopped taking the image after N of M bytes"
     6   cancelled (Ctrl+C)
-    7   the command line is wrong
+    7   the command line or the job file is wrong, or a port named by its
+        adapter matches none or several ports
+    8   the module is not the --expect-model one
     With several ports: 0 only if every port passed, otherwise the first
     non-zero code in the order the ports were given.  With --station: the
-    code of the first unit that did not pass.
+    code of the first unit that did not pass.  With --retries: the code of
+    a unit's last attempt.
 
 EXAMPLES
     Install one module on the first USB serial adapter:
         orvane-cli --port /dev/ttyUSB0 --image mrq520w-2.4.bin
 
     Four modules at once at 57600 baud, with a log for the batch:
-        orvane-cli --port COM1,COM2,COM3,COM4 --image mrq41.bin --rate 57600 --log batch.csv
+        orvane-cli --port COM11,COM12,COM13,COM14 --image mrq41.bin --rate 57600 --log batch.csv
+
+    The adapter with serial number A1B2C3, checked first, then for real:
+        orvane-cli --port usb:0403:6001:A1B2C3 --image mrq41.bin --expect-model 41 --check
+        orvane-cli --port usb:0403:6001:A1B2C3 --image mrq41.bin --expect-model 41
+
+    A production bench from its job file, events for the line's system:
+        orvane-cli --job line3.job --json >>line3.jsonl
 
     A production bench: one unit after another until Ctrl+C, giving up on
     a unit that stops answering before the image after 10 s:

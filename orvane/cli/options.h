@@ -15,7 +15,8 @@ enum ExitCode
     kExitImage = 4,          // the image file: missing, unreadable, "Creat File Fail"
     kExitPort = 5,           // the port cannot be opened or configured
     kExitCancelled = 6,      // Ctrl+C
-    kExitUsage = 7           // the command line is wrong
+    kExitUsage = 7,          // the command line (or the job file) is wrong
+    kExitWrongModel = 8      // the module is not the --expect-model one
 };
 
 struct Options
@@ -30,15 +31,30 @@ struct Options
     bool station = false;
     bool help = false;
     bool version = false;
+    bool listPorts = false;
+    bool json = false;              // events on stdout, the text on stderr
+    bool check = false;             // say what would run; open and send nothing
+    int retries = 0;                // re-runs after codes 2, 3 and a port gone
+    std::string sha256;             // lowercase hex; empty: not checked
+    int expectModel = 0;            // nModel's numbering: 1 520W, 2 41, 3 710F; 0 any
+    std::string job;                // the job file the options came from, if any
+    std::vector<std::string> portsGiven;   // --port as given, before identities were resolved
 
     // Between a parent and the child it starts for one of several ports.
     bool child = false;
     std::string imageName;   // what the log calls the image (the parent's file)
 };
 
-// Reads the arguments (without the program name).  On a mistake returns
-// false with a one-line reason in *error.
+// Reads the arguments (without the program name), after the job file's
+// options when --job names one.  On a mistake returns false with a one-line
+// reason in *error (for the job file: its name and line).
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
+
+// "MRQ-520W" for 1, ... ; "" for 0.
+const char* ModelName(int nModelNo);
+
+// The tool's version (start event).
+const char* ToolVersion();
 
 // The arguments that make a child run one of the ports with the same options.
 std::vector<std::string> ChildArguments(const Options& options, const std::string& port,

@@ -20,6 +20,10 @@ bool PortOpen(std::string* error);
 void PortClose();
 void PortDetach();
 
+// The port went away: an adapter unplugged, a line hung up, a handle that
+// fails.  Cheap enough to ask every tick.
+bool PortGone();
+
 // Every received block goes here before the reply parser (AppendReceived).
 void PortSetTap(void (*pfnTap)(const BYTE* lpBlock, int nLength));
 

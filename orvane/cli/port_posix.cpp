@@ -1,10 +1,11 @@
 // The port on Linux: a terminal device, raw 8N1 at the record's rates, and a
 // reader thread in the part of orvane.exe's watcher.  The installer core
-// finds the record through GetWindowLongPtrA(hTTYWnd, 0) as it does on
-// Windows; the handles are opaque values here.
+// finds the record through GetTTYInfo(hTTYWnd), answered here; the handles
+// are opaque values.
 #include "orvane/cli/port.h"
 #include "orvane/installer/checkdata.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -25,6 +26,15 @@ TTYINFO gRecord;
 std::string gPath;
 int gFd = -1;
 std::thread gReader;
+std::atomic<bool> gGone{false};
+
+// A hung-up line reads as its end (0) or fails with EIO; an unplugged
+// adapter's device fails with EIO, ENXIO or ENODEV.
+void NoteWriteError(int error)
+{
+    if (error == EIO || error == ENXIO || error == ENODEV || error == EBADF)
+        gGone = true;
+}
 void (*gpfnTap)(const BYTE*, int) = nullptr;
 
 bool SpeedOf(DWORD dwRate, speed_t* pSpeed)
@@ -38,31 +48,39 @@ bool SpeedOf(DWORD dwRate, speed_t* pSpeed)
 }
 
 // What the watcher does: read what arrives, hand it on; nothing is purged.
+// A line that goes away (hang-up, error, end of input) ends the reading: the
+// unit notices within a tick, and nothing spins.
 void ReadPort()
 {
     BYTE abBlock[4096];
     while (IsConnected(&gRecord)) {
         pollfd p{gFd, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0)
+        const int ready = poll(&p, 1, 50);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0 || (ready > 0 && (p.revents & (POLLERR | POLLNVAL)))) {
+            gGone = true;
+            return;
+        }
+        if (ready == 0)
             continue;
         const ssize_t n = read(gFd, abBlock, sizeof(abBlock));
         if (n > 0) {
             if (gpfnTap)
                 gpfnTap(abBlock, (int)n);
             AppendReceived(abBlock, (int)n);
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            // The device is gone (a USB adapter pulled, a hung-up pty): look
-            // again later rather than spin.
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            gGone = true;
+            return;
         }
     }
 }
 
 } // namespace
 
-LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex)
+NPTTYINFO GetTTYInfo(HWND hWnd)
 {
-    return hWnd == kPortWindow && nIndex == 0 ? reinterpret_cast<LONG_PTR>(&gRecord) : 0;
+    return hWnd == kPortWindow ? &gRecord : NULL;
 }
 
 BOOL OpenConnection(HWND hWnd, int nMode)
@@ -99,6 +117,7 @@ BOOL OpenConnection(HWND hWnd, int nMode)
         return FALSE;
     }
     npTTYInfo->idComDev = reinterpret_cast<HANDLE>(static_cast<intptr_t>(gFd + 1));
+    gGone = false;
     SetConnected(npTTYInfo, TRUE);
     gReader = std::thread(ReadPort);
     return TRUE;
@@ -158,14 +177,18 @@ BOOL WriteCommBytes(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite, LPDWORD lpdw
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            NoteWriteError(n < 0 ? errno : EIO);
             return FALSE;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
         if (left <= 0)
             break;
         pollfd p{gFd, POLLOUT, 0};
-        if (poll(&p, 1, int(left)) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
+        if (poll(&p, 1, int(left)) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            gGone = true;   // a hung-up line
             return FALSE;
+        }
     }
     return TRUE;
 }
@@ -210,6 +233,11 @@ void PortClose()
 void PortDetach()
 {
     hTTYWnd = NULL;
+}
+
+bool PortGone()
+{
+    return gGone;
 }
 
 void PortSetTap(void (*pfnTap)(const BYTE*, int))

@@ -1,14 +1,18 @@
 // The port on Windows: orvane.exe's own link (OpenConnection, SetupConnection,
 // CloseConnection, WriteCommBlock and the watcher) on the record of a hidden
-// window, which the installer core reaches as hTTYWnd.  The link names the
-// port "COM" and the record's port number, from the string table.
+// window, which the installer core reaches as hTTYWnd.  The port is opened
+// by its name in the device namespace, \\.\COMn, so COM10 and above open.
 #include "orvane/cli/port.h"
 #include "orvane/installer/checkdata.h"
 #include "orvane/serial/serial.h"
 
+#include <cstdlib>
+
 namespace {
 
 HWND gWindow = NULL;
+std::string gName;   // COMn
+bool gGone = false;
 void (*gpfnTap)(const BYTE*, int) = NULL;
 
 // The watcher hands every block here.
@@ -50,7 +54,9 @@ HWND PortAttach(const std::string& name, DWORD dwNormalRate, DWORD dwInstallRate
     if (gWindow == NULL || CreateTTYInfo(gWindow) == -1)
         return NULL;
     NPTTYINFO npTTYInfo = GetTTYInfo(gWindow);
-    npTTYInfo->bPort = (BYTE)(name[3] - '0');
+    gName = name;
+    const int nPort = std::atoi(name.c_str() + 3);
+    npTTYInfo->bPort = (BYTE)(nPort <= 255 ? nPort : 0);
     npTTYInfo->dwBaudRate = dwNormalRate;
     npTTYInfo->dwBaudRateDown = dwInstallRate;
     npTTYInfo->fDisplayErrors = FALSE;
@@ -62,11 +68,11 @@ HWND PortAttach(const std::string& name, DWORD dwNormalRate, DWORD dwInstallRate
 
 bool PortOpen(std::string* error)
 {
-    if (OpenConnection(hTTYWnd, 1))
+    gGone = false;
+    if (OpenConnectionTo(hTTYWnd, 1, ("\\\\.\\" + gName).c_str()))
         return true;
     const DWORD dwError = GetLastError();
-    CHAR szName[8];
-    wsprintfA(szName, "COM%d", GetTTYInfo(hTTYWnd)->bPort);
+    const char* szName = gName.c_str();
     if (dwError == ERROR_ACCESS_DENIED || dwError == ERROR_SHARING_VIOLATION)
         *error = std::string("cannot open ") + szName + ": another program is using it";
     else if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND)
@@ -90,6 +96,20 @@ void PortDetach()
         DestroyWindow(gWindow);
     }
     gWindow = NULL;
+}
+
+// A handle whose device has gone (a USB adapter unplugged) fails every
+// call from then on; asking for the line's status is the cheapest of them.
+bool PortGone()
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hTTYWnd);
+    if (gGone || npTTYInfo == NULL || !IsConnected(npTTYInfo))
+        return gGone;
+    DWORD dwErrors = 0;
+    COMSTAT stat;
+    if (!ClearCommError(npTTYInfo->idComDev, &dwErrors, &stat) && GetLastError() != ERROR_OPERATION_ABORTED)
+        gGone = true;
+    return gGone;
 }
 
 void PortSetTap(void (*pfnTap)(const BYTE*, int))

@@ -9,6 +9,7 @@ const char kTagNote = 'N';
 const char kTagLive = 'L';
 const char kTagMilestone = 'M';
 const char kTagCounts = 'C';
+const char kTagEvent = 'J';
 
 std::string Tagged(char tag, const std::string& text)
 {
@@ -120,6 +121,17 @@ void Screen::Close()
     drawn_ = false;
 }
 
+void Screen::Event(const std::string& json)
+{
+    if (mode_ == kChild) {
+        Emit(Tagged(kTagEvent, json));
+        return;
+    }
+    const std::string line = json + "\n";
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+}
+
 bool Screen::FromChild(int row, const std::string& line, int* pass, int* fail)
 {
     const std::string text = line.size() >= 2 && line[1] == '\t' ? line.substr(2) : line;
@@ -135,6 +147,9 @@ bool Screen::FromChild(int row, const std::string& line, int* pass, int* fail)
         return false;
     case kTagMilestone:
         Live(row, text, true);
+        return false;
+    case kTagEvent:
+        Event(text);
         return false;
     default:
         Note(row, text);

@@ -20,11 +20,14 @@ public:
     void Live(int row, const std::string& text, bool milestone = false);
     // Station counts, for a parent to add up (a child's only).
     void Counts(int pass, int fail);
+    // A JSON event, one whole line on standard output (a child's go to its
+    // parent, which writes them out one by one).
+    void Event(const std::string& json);
     // The changing lines are left as they are and the cursor goes below them.
     void Close();
 
-    // A line from a child shown on the row; a counts line is returned in
-    // *pass and *fail instead (and true).
+    // A line from a child shown on the row (an event written out); a counts
+    // line is returned in *pass and *fail instead (and true).
     bool FromChild(int row, const std::string& line, int* pass, int* fail);
 
 private:

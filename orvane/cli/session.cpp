@@ -4,7 +4,9 @@
 // their lines, one changing line per port.
 #include "orvane/cli/session.h"
 
+#include "orvane/cli/events.h"
 #include "orvane/cli/port.h"
+#include "orvane/cli/ports.h"
 #include "orvane/cli/system.h"
 #include "orvane/cli/unit.h"
 
@@ -12,11 +14,98 @@
 
 namespace {
 
-void Banner(Screen& screen, const std::string& ports, const Options& o, const ImageInfo& image)
+// A port as the banner names it: what was given, the port an identity
+// resolved to, and the device a link stands for.
+std::string Label(const Options& o, size_t i)
+{
+    std::string label = o.ports[i];
+    if (i < o.portsGiven.size() && o.portsGiven[i] != o.ports[i])
+        label = o.portsGiven[i] + " = " + o.ports[i];
+    const std::string device = PortDevice(o.ports[i]);
+    if (device != o.ports[i] && device != "\\\\.\\" + o.ports[i])
+        label += " -> " + device;
+    return label;
+}
+
+std::string Labels(const Options& o)
+{
+    std::string labels;
+    for (size_t i = 0; i < o.ports.size(); ++i)
+        labels += (i ? ", " : "") + Label(o, i);
+    return labels;
+}
+
+void Banner(Screen& screen, const Options& o, const ImageInfo& image)
 {
     screen.Note(0, "orvane-cli: " + image.name + ", " + std::to_string(image.size) + " bytes, SHA-256 " +
-                       image.sha256.substr(0, 16) + "...; " + ports + " at " + std::to_string(o.rate) + " baud" +
+                       image.sha256.substr(0, 16) + "...; " + Labels(o) + " at " + std::to_string(o.rate) + " baud" +
                        (o.station ? "; station: Ctrl+C ends it" : ""));
+}
+
+void StartEvent(Screen& screen, const Options& o)
+{
+    if (!o.json)
+        return;
+    std::vector<std::string> devices;
+    for (const std::string& port : o.ports)
+        devices.push_back(PortDevice(port));
+    const std::string options = JsonObject()
+                                    .Int("rate", (long long)o.rate)
+                                    .Int("normal_rate", (long long)o.normalRate)
+                                    .NumOrNull("verdict_timeout", o.verdictTimeout, 3)
+                                    .NumOrNull("wake_timeout", o.wakeTimeout, 3)
+                                    .Int("retries", o.retries)
+                                    .Bool("station", o.station)
+                                    .Bool("check", o.check)
+                                    .StrOrNull("expect_model", ModelName(o.expectModel))
+                                    .StrOrNull("sha256", o.sha256)
+                                    .StrOrNull("log", o.log)
+                                    .StrOrNull("job", o.job)
+                                    .Done();
+    screen.Event(JsonObject::Event("start")
+                     .Str("version", ToolVersion())
+                     .Str("image", o.image)
+                     .Strs("ports", o.ports)
+                     .Strs("ports_given", o.portsGiven)
+                     .Strs("devices", devices)
+                     .Raw("options", options)
+                     .Done());
+}
+
+// Every port's exit code and counts, and the whole run's code.
+void SummaryEvent(Screen& screen, const Options& o, int code, const std::vector<int>& codes,
+                  const std::vector<int>& pass, const std::vector<int>& fail)
+{
+    if (!o.json)
+        return;
+    std::string ports = "[";
+    int allPass = 0, allFail = 0;
+    for (size_t i = 0; i < codes.size(); ++i) {
+        ports += (i ? "," : "") + JsonObject()
+                                      .Str("port", o.ports[i])
+                                      .Int("code", codes[i])
+                                      .Int("units", pass[i] + fail[i])
+                                      .Int("passed", pass[i])
+                                      .Int("failed", fail[i])
+                                      .Done();
+        allPass += pass[i];
+        allFail += fail[i];
+    }
+    screen.Event(JsonObject::Event("summary")
+                     .Int("code", code)
+                     .Int("units", allPass + allFail)
+                     .Int("passed", allPass)
+                     .Int("failed", allFail)
+                     .Raw("ports", ports + "]")
+                     .Done());
+}
+
+// The codes a unit is run again after (--retries): no answer, no verdict, a
+// port that went away.  Never after a 302, an image problem, a wrong model
+// or a cancel.
+bool Retryable(int code)
+{
+    return code == kExitNoVerdict || code == kExitNoWake || code == kExitPort;
 }
 
 void WriteLog(const Options& o, const UnitReport& r, const std::string& port, const ImageInfo& image)
@@ -46,20 +135,28 @@ int RunPort(const Options& o, Screen& screen)
         ShowReport(c, r);
         WriteLog(o, r, c.port, image);
     };
+    // A run of one port in this process says how the run went itself.
+    auto done = [&](int code) {
+        if (!o.child)
+            SummaryEvent(screen, o, code, {code}, {c.pass}, {c.fail});
+        return code;
+    };
+    if (!o.child)
+        StartEvent(screen, o);
 
-    std::string error;
-    if (!InspectImage(o.image, &image, &error)) {
-        finish(EarlyFailure(kExitImage, error));
-        return kExitImage;
+    std::string error, reasonCode;
+    if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
+        finish(EarlyFailure(kExitImage, error, reasonCode));
+        return done(kExitImage);
     }
     if (!o.child)
-        Banner(screen, c.port, o, image);
+        Banner(screen, o, image);
     c.hDlg = PortAttach(c.port, o.normalRate, o.rate);
     PortSetTap(TapReceived);
     if (c.hDlg == NULL || !PortOpen(&error)) {
-        finish(EarlyFailure(kExitPort, c.hDlg == NULL ? "cannot make the port's record" : error));
+        finish(EarlyFailure(kExitPort, c.hDlg == NULL ? "cannot make the port's record" : error, "port_open"));
         PortDetach();
-        return kExitPort;
+        return done(kExitPort);
     }
 
     int code = kExitInstalled;
@@ -70,14 +167,40 @@ int RunPort(const Options& o, Screen& screen)
     c.stopNow = [&](const UnitReport& r) {
         finish(r);
         summary();
+        done(code == kExitInstalled ? kExitCancelled : code);
         screen.Close();
         QuitNow(code == kExitInstalled ? kExitCancelled : code);
     };
-    for (;;) {
-        const UnitReport r = RunUnit(c);
-        if (!r.unit)
-            break;   // Ctrl+C while a station waited for the next unit
-        finish(r);
+    bool stationEnded = false;
+    while (!stationEnded) {
+        // One unit: its attempts, each from the wake-up.
+        const int interrupts = Interrupts();
+        UnitReport r;
+        for (c.attempt = 1;; ++c.attempt) {
+            if (c.attempt > 1 && PortGone()) {
+                // The same port again (an adapter plugged back in, a line
+                // that is there again).
+                PortClose();
+                if (!PortOpen(&error)) {
+                    r = EarlyFailure(kExitPort, error, "port_open");
+                    r.attempt = c.attempt;
+                    finish(r);
+                    break;
+                }
+            }
+            r = RunUnit(c);
+            if (!r.unit) {
+                stationEnded = true;   // Ctrl+C while a station waited for the next unit
+                break;
+            }
+            finish(r);
+            if (c.attempt > o.retries || !Retryable(r.code) || Interrupts() > interrupts)
+                break;
+            screen.Note(0, c.port + "  retrying: attempt " + std::to_string(c.attempt + 1) + " of " +
+                               std::to_string(o.retries + 1) + ", from the wake-up");
+        }
+        if (stationEnded)
+            break;
         if (r.code == kExitInstalled)
             ++c.pass;
         else if (r.code != kExitCancelled)
@@ -92,31 +215,33 @@ int RunPort(const Options& o, Screen& screen)
     PortClose();
     PortDetach();
     screen.Close();
-    return code;
+    return done(code);
 }
 
 int RunPorts(const Options& options)
 {
     Options o = options;
     const size_t n = o.ports.size();
-    std::string ports;
-    for (const std::string& p : o.ports)
-        ports += (ports.empty() ? "" : ",") + p;
-    const Screen::Mode mode = ConsoleCursorMoves() ? Screen::kTerminal : Screen::kPlain;
-    Screen screen(mode, int(n), ConsoleWidth());
+    const Screen::Mode mode = ConsoleCursorMoves() && !o.json ? Screen::kTerminal : Screen::kPlain;
+    Screen screen(mode, int(n), ConsoleWidth(), o.json ? stderr : stdout);
 
+    StartEvent(screen, o);
     ImageInfo image;
     image.name = o.imageName = BaseName(o.image);
-    std::string error;
-    if (!InspectImage(o.image, &image, &error)) {
+    std::string error, reasonCode;
+    if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
         for (const std::string& port : o.ports) {
-            const UnitReport r = EarlyFailure(kExitImage, error);
+            const UnitReport r = EarlyFailure(kExitImage, error, reasonCode);
             screen.Note(0, port + "  " + r.Result() + " (exit 4)  reason: " + r.reason);
             WriteLog(o, r, port, image);
+            if (o.json)
+                screen.Event(ResultEvent(r, port, image));
         }
+        SummaryEvent(screen, o, kExitImage, std::vector<int>(n, kExitImage), std::vector<int>(n, 0),
+                     std::vector<int>(n, 1));
         return kExitImage;
     }
-    Banner(screen, ports, o, image);
+    Banner(screen, o, image);
 
     // Each child sends its own copy: orvane.exe opens the image for sending
     // without sharing, so two processes cannot send one file at once.
@@ -127,11 +252,17 @@ int RunPorts(const Options& options)
     for (size_t i = 0; i < n; ++i) {
         const std::string copy = folder + "/port" + std::to_string(i + 1) + ".bin";
         if (folder.empty() || !CopyImage(o.image, copy)) {
-            screen.Note(0, o.ports[i] + "  FAIL (exit 4)  reason: cannot copy the image to a temporary folder");
             codes[i] = kExitImage;
+            const UnitReport r = EarlyFailure(kExitImage, "cannot copy the image to a temporary folder", "image_unreadable");
+            screen.Note(0, o.ports[i] + "  FAIL (exit 4)  reason: " + r.reason);
+            if (o.json)
+                screen.Event(ResultEvent(r, o.ports[i], image));
         } else if (!children.Start(ChildArguments(o, o.ports[i], copy))) {
-            screen.Note(0, o.ports[i] + "  FAIL (exit 5)  reason: cannot start a process for the port");
             codes[i] = kExitPort;
+            const UnitReport r = EarlyFailure(kExitPort, "cannot start a process for the port", "port_open");
+            screen.Note(0, o.ports[i] + "  FAIL (exit 5)  reason: " + r.reason);
+            if (o.json)
+                screen.Event(ResultEvent(r, o.ports[i], image));
         } else {
             codes[i] = -2;   // running
         }
@@ -172,5 +303,85 @@ int RunPorts(const Options& options)
     }
     screen.Note(0, "orvane-cli: " + results + (o.station ? "; station: " + Counted(allPass, allFail) : "") +
                        "; exit " + std::to_string(code));
+    SummaryEvent(screen, o, code, codes, pass, fail);
     return code;
+}
+
+int RunCheck(const Options& o)
+{
+    Screen screen(Screen::kPlain, 1, ConsoleWidth(), o.json ? stderr : stdout);
+    StartEvent(screen, o);
+    int code = kExitInstalled;
+    std::vector<std::string> problems, warnings;
+    ImageInfo image;
+    image.name = BaseName(o.image);
+    std::string error, reasonCode;
+    const bool imageOk = InspectImage(o.image, o.sha256, &image, &error, &reasonCode);
+    if (!imageOk) {
+        code = kExitImage;
+        problems.push_back(error);
+    } else {
+        const std::string large = ImageTooLarge(image, o.expectModel);
+        if (!large.empty())
+            warnings.push_back(large);
+    }
+    screen.Note(0, "orvane-cli --check: " + image.name + ", " +
+                       (image.size ? std::to_string(image.size) + " bytes, SHA-256 " + image.sha256 : "unreadable") +
+                       (o.sha256.empty() ? "" : image.sha256 == o.sha256 ? " (matches --sha256)" : " (not --sha256's)"));
+    screen.Note(0, "  installation rate " + std::to_string(o.rate) + " baud, normal rate " +
+                       std::to_string(o.normalRate) + " baud" +
+                       (o.expectModel ? std::string(", expecting an ") + ModelName(o.expectModel) : "") +
+                       (o.retries ? ", up to " + std::to_string(o.retries) + " retries" : "") +
+                       (o.station ? ", as a station" : ""));
+    std::string ports = "[";
+    std::vector<int> codes;
+    for (size_t i = 0; i < o.ports.size(); ++i) {
+        std::string why;
+        const bool present = PortPresent(o.ports[i], &why);
+        codes.push_back(!imageOk ? kExitImage : present ? kExitInstalled : kExitPort);
+        screen.Note(0, "  port " + Label(o, i) + (present ? "" : ": " + why));
+        if (!present) {
+            problems.push_back(o.ports[i] + ": " + why);
+            if (code == kExitInstalled)
+                code = kExitPort;
+        }
+        ports += (i ? "," : "") + JsonObject()
+                                      .Str("port", o.ports[i])
+                                      .Str("given", i < o.portsGiven.size() ? o.portsGiven[i] : o.ports[i])
+                                      .Str("device", PortDevice(o.ports[i]))
+                                      .Bool("present", present)
+                                      .Done();
+    }
+    for (const std::string& w : warnings)
+        screen.Note(0, "  warning: " + w);
+    for (const std::string& p : problems)
+        screen.Note(0, "  problem: " + p);
+    screen.Note(0, std::string("orvane-cli --check: ") + (code ? "would not run" : "would run") + "; nothing was sent; exit " +
+                       std::to_string(code));
+    if (o.json) {
+        screen.Event(JsonObject::Event("check")
+                         .Int("code", code)
+                         .Str("image", image.name)
+                         .Int("size", (long long)image.size)
+                         .StrOrNull("sha256", image.sha256)
+                         .Int("rate", (long long)o.rate)
+                         .Int("normal_rate", (long long)o.normalRate)
+                         .StrOrNull("expect_model", ModelName(o.expectModel))
+                         .Raw("ports", ports + "]")
+                         .Strs("warnings", warnings)
+                         .Strs("problems", problems)
+                         .Done());
+        SummaryEvent(screen, o, code, codes, std::vector<int>(codes.size(), 0), std::vector<int>(codes.size(), 0));
+    }
+    return code;
+}
+
+int ListPortsCommand(bool json)
+{
+    const std::vector<PortInfo> ports = ListPorts();
+    for (const PortInfo& p : ports)
+        std::printf("%s\n", (json ? PortEvent(p) : PortText(p)).c_str());
+    if (!json && ports.empty())
+        std::printf("no serial ports\n");
+    return kExitInstalled;
 }

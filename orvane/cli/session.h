@@ -9,5 +9,10 @@
 // Returns the exit code.
 int RunPort(const Options& options, Screen& screen);
 int RunPorts(const Options& options);
+// --check: what would run, and any problem, with the codes a run would give;
+// nothing opened for writing, nothing sent.
+int RunCheck(const Options& options);
+// --list-ports.
+int ListPortsCommand(bool json);
 
 #endif

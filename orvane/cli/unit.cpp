@@ -5,12 +5,15 @@
 // run stopped in and what the module sent last.
 #include "orvane/cli/unit.h"
 
+#include "common/sha256.h"
+#include "orvane/cli/events.h"
 #include "orvane/cli/port.h"
-#include "orvane/cli/sha256.h"
+#include "orvane/cli/ports.h"
 #include "orvane/cli/system.h"
 #include "orvane/installer/install.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <deque>
 #include <cstring>
@@ -53,7 +56,15 @@ const ADVICE kAdvice[] = {
     {kExitImage, "the image file", "the image file"},
     {kExitPort, "the cable and the port (its name, its permissions, another program using it)",
      "the cable, the adapter and the port"},
+    {kExitWrongModel, "the module on this port and --expect-model", "the module on this port and --expect-model"},
 };
+
+// The progress range the dialog sets for a model: 256 blocks of 1024 bytes
+// for the MRQ-520W and MRQ-710F, 56 for the MRQ-41.
+int ProgressBlocks(int nModelNo)
+{
+    return nModelNo == 2 ? 56 : 256;
+}
 
 double Since(Clock::time_point t)
 {
@@ -72,16 +83,6 @@ std::string NowIso()
     char text[32];
     std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;
-}
-
-const char* ModelName(int nModelNo)
-{
-    switch (nModelNo) {
-    case 1: return "MRQ-520W";
-    case 2: return "MRQ-41";
-    case 3: return "MRQ-710F";
-    }
-    return "";
 }
 
 // ---- what the module sent -------------------------------------------------
@@ -130,7 +131,7 @@ bool Saw302()
 
 // ---- the unit in progress -------------------------------------------------
 
-enum Outcome { kRunning, kCancel, kNoAnswer, kImageProblem };
+enum Outcome { kRunning, kCancel, kNoAnswer, kImageProblem, kPortGone, kWrongModel };
 
 struct UNIT
 {
@@ -147,8 +148,24 @@ struct UNIT
     std::deque<std::pair<Clock::time_point, uint64_t>> recent;   // progress over the last seconds
     int interruptBase = 0;
     bool cancelNoticed = false;
+    bool wrongModel = false;
+    bool goneInImage = false;   // the port went away while the image was written
+    Clock::time_point lastProgressEvent;
+    int eventMilestone = -1;
     std::string live;
 } gUnit;
+
+void Event(const std::string& json)
+{
+    if (gUnit.context->options->json)
+        gUnit.context->screen->Event(json);
+}
+
+// The fields every event of a unit carries.
+JsonObject UnitEvent(const char* name)
+{
+    return JsonObject::Event(name).Str("port", gUnit.context->port).Int("attempt", gUnit.context->attempt);
+}
 
 // A line that stays: the port, the seconds since the unit started, the text.
 void NoteAt(const UnitContext& c, double seconds, const std::string& text)
@@ -213,6 +230,19 @@ void ShowProgress()
     if (milestone)
         gUnit.milestone = percent / 10;
     Live(text, milestone);
+    // Events: at every 10% and in between at most every 250 ms.
+    if (percent / 10 > gUnit.eventMilestone || now - gUnit.lastProgressEvent >= std::chrono::milliseconds(250)) {
+        gUnit.eventMilestone = percent / 10;
+        gUnit.lastProgressEvent = now;
+        Event(UnitEvent("progress")
+                  .Int("bytes", (long long)sent)
+                  .Int("total", (long long)total)
+                  .Int("percent", percent)
+                  .NumOrNull("bytes_per_s", rate, 0)
+                  .Num("seconds_left", rate > 0 ? double(total - sent) / rate : NAN, 1)
+                  .Num("elapsed_s", Since(gUnit.start), 3)
+                  .Done());
+    }
 }
 
 void ShowWait()
@@ -261,7 +291,9 @@ void CheckStops()
     if (gUnit.outcome != kRunning)
         return;
     const Options& o = *gUnit.context->options;
-    if (Interrupts() > gUnit.interruptBase) {
+    if (PortGone()) {
+        Cancel(kPortGone);
+    } else if (Interrupts() > gUnit.interruptBase) {
         Note(gUnit.stage == kWake && o.station ? "Ctrl+C: the station stops" : "Ctrl+C: cancelled");
         Cancel(kCancel);
     } else if (gUnit.message == kNoFile) {
@@ -293,9 +325,23 @@ std::string Reason(int code)
         what = "the image file could not be opened (" + gUnit.message + ")";
         break;
     case kExitPort:
-        std::snprintf(text, sizeof(text), "the port stopped taking the image after %llu of %llu bytes",
-                      (unsigned long long)BytesSent(), (unsigned long long)gUnit.context->image->size);
-        what = text;
+        if (gUnit.outcome == kPortGone) {
+            what = "the port went away";
+            if (gUnit.goneInImage) {
+                gUnit.stage = kImage;
+                std::snprintf(text, sizeof(text), " with %llu of %llu bytes taken", (unsigned long long)BytesSent(),
+                              (unsigned long long)gUnit.context->image->size);
+                what += text;
+            }
+        } else {
+            std::snprintf(text, sizeof(text), "the port stopped taking the image after %llu of %llu bytes",
+                          (unsigned long long)BytesSent(), (unsigned long long)gUnit.context->image->size);
+            what = text;
+        }
+        break;
+    case kExitWrongModel:
+        what = std::string("the module is an ") + ModelName(nModel) + ", not the " +
+               ModelName(gUnit.context->options->expectModel) + " expected (--expect-model); no image byte sent";
         break;
     case kExitCancelled:
         what = "cancelled (Ctrl+C)";
@@ -322,7 +368,7 @@ UnitReport Finish()
     r.seconds = Since(gUnit.start);
     r.model = gUnit.modelKnown ? ModelName(nModel) : "";
     r.verdict = gUnit.message;
-    if (gUnit.transferred && !fImageStalled)
+    if (gUnit.transferred && !fImageStalled && gUnit.outcome != kPortGone)
         r.bytesPerSecond = TransferRate();
     if (gUnit.message == kSuccess)
         r.code = kExitInstalled;
@@ -330,6 +376,10 @@ UnitReport Finish()
         r.code = kExitPort;
     else if (gUnit.message == kFail)
         r.code = Saw302() ? kExitModuleFailed : kExitNoVerdict;
+    else if (gUnit.outcome == kPortGone)
+        r.code = kExitPort;
+    else if (gUnit.outcome == kWrongModel)
+        r.code = kExitWrongModel;
     else if (gUnit.outcome == kImageProblem || !gUnit.message.empty())
         r.code = kExitImage;
     else if (gUnit.outcome == kNoAnswer)
@@ -340,6 +390,13 @@ UnitReport Finish()
         r.code = kExitNoVerdict;   // closed without a verdict
     if (r.code != kExitInstalled)
         r.reason = Reason(r.code);
+    static const char* const kCodes[] = {"installed", "module_failed", "no_verdict", "no_answer",
+                                         "image_unreadable", "port_gone", "cancelled", "usage", "wrong_model"};
+    r.reasonCode = kCodes[r.code];
+    if (r.code == kExitPort && gUnit.outcome != kPortGone)
+        r.reasonCode = "port_stalled";
+    r.lastReceived = LastReceived();
+    r.attempt = gUnit.context->attempt;
     r.unit = !(r.code == kExitCancelled && gUnit.context->options->station && gUnit.stage == kWake);
     return r;
 }
@@ -362,13 +419,22 @@ void InstallTimer(HWND, BOOL) {}   // the loop in RunUnit ticks while the unit r
 
 void InstallSetStatus(HWND, LPCSTR lpszText)
 {
+    if (gUnit.wrongModel)
+        return;   // no preparing: the run is being given up
     Note(lpszText);
+    Event(UnitEvent("status").Num("elapsed_s", Since(gUnit.start), 3).Str("text", lpszText).Done());
 }
 
 void InstallSetFileName(HWND, LPCSTR) {}   // the name is --image's, for good
 
 int InstallGetFileName(HWND, LPSTR lpszName, int cchMax)
 {
+    // Another model than expected: no name, no chooser, so the dialog gives
+    // the run up before "p 60" (resetting the monitor, the normal rate).
+    if (gUnit.wrongModel) {
+        lpszName[0] = '\0';
+        return 0;
+    }
     const std::string& path = gUnit.context->image->path;
     std::snprintf(lpszName, size_t(cchMax), "%s", path.c_str());
     return int(path.size() < size_t(cchMax) ? path.size() : size_t(cchMax - 1));
@@ -391,13 +457,30 @@ void InstallEnable(HWND, int idControl, BOOL fEnable)
         // port that stopped taking it has nothing to drain.
         if (!fImageStalled)
             PortDrain();
+        gUnit.goneInImage = PortGone();   // the transfer stopped at its first failed write
         gUnit.transferring = false;
         gUnit.transferred = true;
         gUnit.transferEnd = Clock::now();
     }
 }
 
-void InstallProgressRange(HWND, WORD) {}   // the image's size is the whole
+// The dialog sets the range once the model is known, before "p 60".
+void InstallProgressRange(HWND, WORD)
+{
+    const int nModelNo = GetInstallState().nModel;
+    gUnit.modelKnown = true;
+    const int expected = gUnit.context->options->expectModel;
+    if (expected && nModelNo != expected) {
+        gUnit.wrongModel = true;
+        gUnit.outcome = kWrongModel;
+        return;
+    }
+    const std::string warning = ImageTooLarge(*gUnit.context->image, nModelNo);
+    if (!warning.empty()) {
+        Note("warning: " + warning);
+        Event(UnitEvent("warning").Str("code", "image_too_large").Str("text", warning).Done());
+    }
+}
 
 void InstallProgressStep(HWND)
 {
@@ -421,6 +504,8 @@ void InstallRepaint(HWND) {}
 
 void InstallMessage(HWND, LPCSTR lpszText, LPCSTR)
 {
+    if (gUnit.wrongModel)
+        return;   // "It may not run correctly!": the run was given up on purpose
     gUnit.message = lpszText;
     // The text of the dialog's message box stays on one line.
     for (char& c : gUnit.message)
@@ -456,8 +541,10 @@ const char* UnitReport::Result() const
     return code == kExitInstalled ? "PASS" : code == kExitCancelled ? "CANCELLED" : "FAIL";
 }
 
-bool InspectImage(const std::string& path, ImageInfo* image, std::string* error)
+bool InspectImage(const std::string& path, const std::string& sha256, ImageInfo* image, std::string* error,
+                  std::string* reasonCode)
 {
+    *reasonCode = "image_unreadable";
     void* hImage = ImageOpen(path.c_str());
     if (hImage == NULL) {
         *error = "cannot open the image " + path + " (missing, not a file, or not readable)";
@@ -480,10 +567,30 @@ bool InspectImage(const std::string& path, ImageInfo* image, std::string* error)
         return false;
     }
     if (image->size == 0) {
+        *reasonCode = "image_empty";
         *error = "the image " + path + " is empty";
         return false;
     }
+    if (!sha256.empty() && image->sha256 != sha256) {
+        *reasonCode = "image_digest";
+        *error = "the image " + path + " has SHA-256 " + image->sha256 + ", not " + sha256 + " (--sha256)";
+        return false;
+    }
     return true;
+}
+
+std::string ImageTooLarge(const ImageInfo& image, int nModelNo)
+{
+    std::string ranges;
+    for (int n = 1; n <= 3; ++n) {
+        const uint64_t blocks = uint64_t(ProgressBlocks(n));
+        if ((nModelNo == 0 || nModelNo == n) && image.size > blocks * IMAGE_CHUNK)
+            ranges += std::string(ranges.empty() ? "" : " and ") + "the " + ModelName(n) + "'s progress range (" +
+                      std::to_string(blocks) + " blocks of 1024 bytes)";
+    }
+    if (ranges.empty())
+        return std::string();
+    return "the image (" + std::to_string(image.size) + " bytes) is larger than " + ranges;
 }
 
 void TapReceived(const unsigned char* lpBlock, int nLength)
@@ -515,12 +622,18 @@ UnitReport RunUnit(UnitContext& context)
     ForgetReceived();
     dwImageTaken = 0;
     fImageStalled = FALSE;
+    Event(UnitEvent("unit_start").Str("time", gUnit.startIso).Done());
     nCount = 0;   // counts only once the image is out; a run starts at nought
 
     // As the Download command: the installation rate, empty receive buffers,
     // then the dialog.
     if (!SetupConnection(hTTYWnd, 0)) {
-        return EarlyFailure(kExitPort, "cannot set the port to " + std::to_string(context.options->rate) + " baud");
+        UnitReport r = PortGone() ? EarlyFailure(kExitPort, "the port went away", "port_gone")
+                                  : EarlyFailure(kExitPort, "cannot set the port to " +
+                                                                std::to_string(context.options->rate) + " baud",
+                                                 "port_setup");
+        r.attempt = context.attempt;
+        return r;
     }
     ResetReceiveState();
     std::snprintf(gszMyFileName, sizeof(gszMyFileName), "%s", context.image->path.c_str());
@@ -561,18 +674,45 @@ void ShowReport(const UnitContext& c, const UnitReport& r)
         line += "  " + r.verdict;
     if (r.bytesPerSecond > 0)
         line += "  image " + std::to_string(c.image->size) + " bytes at " + Fixed(r.bytesPerSecond, 0) + " B/s";
+    if (r.attempt > 1)
+        line += "  (attempt " + std::to_string(r.attempt) + ")";
     NoteAt(c, r.seconds, line);
     if (!r.reason.empty())
         NoteAt(c, r.seconds, "reason: " + r.reason);
     c.screen->Live(0, c.port + "  " + line);
+    if (c.options->json)
+        c.screen->Event(ResultEvent(r, c.port, *c.image));
 }
 
-UnitReport EarlyFailure(int code, const std::string& reason)
+std::string ResultEvent(const UnitReport& r, const std::string& port, const ImageInfo& image)
+{
+    return JsonObject::Event("result")
+        .Str("port", port)
+        .Str("device", PortDevice(port))
+        .Int("attempt", r.attempt)
+        .Int("code", r.code)
+        .Str("result", r.Result())
+        .Str("reason_code", r.reasonCode)
+        .StrOrNull("reason", r.reason)
+        .StrOrNull("model", r.model)
+        .StrOrNull("verdict", r.verdict)
+        .StrOrNull("last_received", r.lastReceived)
+        .Str("image", image.name)
+        .Int("size", (long long)image.size)
+        .StrOrNull("sha256", image.sha256)
+        .Str("start", r.start)
+        .Num("duration_s", r.seconds, 3)
+        .NumOrNull("bytes_per_s", r.bytesPerSecond, 0)
+        .Done();
+}
+
+UnitReport EarlyFailure(int code, const std::string& reason, const std::string& reasonCode)
 {
     UnitReport r;
     r.start = NowIso();
     r.code = code;
     r.reason = reason;
+    r.reasonCode = reasonCode;
     for (const ADVICE& a : kAdvice)
         if (a.code == code)
             r.reason += std::string("; check ") + a.beforeImage;
@@ -581,7 +721,7 @@ UnitReport EarlyFailure(int code, const std::string& reason)
 
 std::string LogHeader()
 {
-    return "start,port,model,image,size,sha256,duration_s,bytes_per_s,result,reason\n";
+    return "start,port,model,image,size,sha256,duration_s,bytes_per_s,result,reason,attempt,reason_code\n";
 }
 
 std::string LogLine(const UnitReport& r, const std::string& port, const ImageInfo& image)
@@ -589,6 +729,7 @@ std::string LogLine(const UnitReport& r, const std::string& port, const ImageInf
     const std::string fields[] = {
         r.start, port, r.model, image.name, image.size ? std::to_string(image.size) : "", image.sha256,
         Fixed(r.seconds, 1), r.bytesPerSecond > 0 ? Fixed(r.bytesPerSecond, 0) : "", r.Result(), r.reason,
+        std::to_string(r.attempt), r.reasonCode,
     };
     std::string line;
     for (const std::string& f : fields) {

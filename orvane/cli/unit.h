@@ -21,8 +21,14 @@ struct ImageInfo
 };
 
 // Reads the image through the core's image-file functions, for its size and
-// SHA-256.  False with a reason when it is missing, unreadable or empty.
-bool InspectImage(const std::string& path, ImageInfo* image, std::string* error);
+// SHA-256.  False with a reason when it is missing, unreadable or empty, or
+// when its digest is not --sha256's (*reasonCode says which).
+bool InspectImage(const std::string& path, const std::string& sha256, ImageInfo* image, std::string* error,
+                  std::string* reasonCode);
+
+// The image is larger than the model's progress range (nModel's numbering;
+// 0: any model's): the warning, or "".
+std::string ImageTooLarge(const ImageInfo& image, int nModelNo);
 
 struct UnitReport
 {
@@ -33,6 +39,9 @@ struct UnitReport
     double bytesPerSecond = 0;   // 0: no image was sent
     std::string verdict;         // the dialog's message, if any
     std::string reason;          // empty on success
+    std::string reasonCode;      // stable: installed, module_failed, ... (docs/cli.md)
+    std::string lastReceived;    // the module's last line, printable
+    int attempt = 1;
     bool unit = true;            // false: a station's wait that no module answered
 
     const char* Result() const;  // PASS, FAIL or CANCELLED
@@ -44,6 +53,7 @@ struct UnitContext
     const ImageInfo* image = nullptr;
     Screen* screen = nullptr;
     std::string port;
+    int attempt = 1;
     HWND hDlg = NULL;
     int pass = 0, fail = 0;   // shown while a station runs
     // A second Ctrl+C while the image is sent: the unit is reported through
@@ -56,7 +66,10 @@ UnitReport RunUnit(UnitContext& context);
 void ShowReport(const UnitContext& context, const UnitReport& report);
 
 // A report for a unit that never reached the module (image or port).
-UnitReport EarlyFailure(int code, const std::string& reason);
+UnitReport EarlyFailure(int code, const std::string& reason, const std::string& reasonCode);
+
+// The result event of a unit on a port.
+std::string ResultEvent(const UnitReport& report, const std::string& port, const ImageInfo& image);
 
 // The received bytes, as the port's watcher hands them on: the last line,
 // and whether the module said 302.

@@ -105,7 +105,6 @@ typedef struct _DCB
 #define SB_ENDSCROLL     8
 
 // Functions the portable code calls (recorded natively).
-LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex);
 BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase);
 BOOL WINAPI MessageBeep(UINT uType);
 BOOL WINAPI CreateCaret(HWND hWnd, HBITMAP hBitmap, int nWidth, int nHeight);

@@ -30,13 +30,8 @@ void SetMenuConnected(HWND hWnd, BOOL fConnected)
     EnableMenuItem(hMenu, IDM_CONNECT, fConnected ? uGrey : MF_ENABLED);
 }
 
-BOOL OpenPort(HWND hWnd, NPTTYINFO npTTYInfo, int nMode)
+BOOL OpenPort(HWND hWnd, NPTTYINFO npTTYInfo, int nMode, LPCSTR szPort)
 {
-    CHAR szPrefix[10] = "";
-    CHAR szPort[16];
-    LoadStringA((HINSTANCE)GetWindowLongPtrA(hWnd, GWLP_HINSTANCE), IDS_COMPREFIX, szPrefix, sizeof(szPrefix));
-    wsprintfA(szPort, "%s%d", szPrefix, npTTYInfo->bPort);
-
     npTTYInfo->idComDev = CreateFileA(szPort, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, NULL);
     if (npTTYInfo->idComDev == INVALID_HANDLE_VALUE)
@@ -104,8 +99,21 @@ BOOL OpenConnection(HWND hWnd, int nMode)
     if (npTTYInfo == NULL)
         return FALSE;
 
+    CHAR szPrefix[10] = "";
+    CHAR szPort[16];
+    LoadStringA((HINSTANCE)GetWindowLongPtrA(hWnd, GWLP_HINSTANCE), IDS_COMPREFIX, szPrefix, sizeof(szPrefix));
+    wsprintfA(szPort, "%s%d", szPrefix, npTTYInfo->bPort);
+    return OpenConnectionTo(hWnd, nMode, szPort);
+}
+
+BOOL OpenConnectionTo(HWND hWnd, int nMode, LPCSTR lpszPort)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL)
+        return FALSE;
+
     HCURSOR hOldCursor = SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_WAIT));
-    const BOOL fOpen = OpenPort(hWnd, npTTYInfo, nMode);
+    const BOOL fOpen = OpenPort(hWnd, npTTYInfo, nMode, lpszPort);
     SetCursor(hOldCursor);
     return fOpen;
 }

@@ -16,6 +16,11 @@ void SetDisconnectedMenu(HWND hWnd)
 
 } // namespace
 
+NPTTYINFO GetTTYInfo(HWND hWnd)
+{
+    return hWnd ? (NPTTYINFO)GetWindowLongPtrA(hWnd, 0) : NULL;
+}
+
 LRESULT CreateTTYInfo(HWND hWnd)
 {
     NPTTYINFO npTTYInfo = (NPTTYINFO)LocalAlloc(LPTR, sizeof(TTYINFO));

@@ -42,9 +42,9 @@ void CheckCursor(const TTYINFO& tty)
 
 using gridcheck::Fail;
 
-LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex)
+NPTTYINFO GetTTYInfo(HWND hWnd)
 {
-    return hWnd == gridcheck::Window() && nIndex == 0 ? reinterpret_cast<LONG_PTR>(&gridcheck::gRecord) : 0;
+    return hWnd != NULL && hWnd == gridcheck::Window() ? &gridcheck::gRecord : NULL;
 }
 
 // Called by the writer with the screen lock held: the offsets are those the

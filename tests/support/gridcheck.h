@@ -9,7 +9,7 @@
 
 namespace gridcheck {
 
-// The window whose GetWindowLongPtrA(hWnd, 0) is Record().
+// The window whose GetTTYInfo(hWnd) is Record().
 HWND Window();
 TTYINFO& Record();
 

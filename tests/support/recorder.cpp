@@ -115,13 +115,11 @@ using recorder::Call;
 using recorder::Make;
 using recorder::Record;
 
-LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex)
+NPTTYINFO GetTTYInfo(HWND hWnd)
 {
     std::lock_guard<std::mutex> hold(recorder::gLock);
-    if (nIndex != 0)
-        return 0;
     auto it = recorder::gRecords.find(hWnd);
-    return it == recorder::gRecords.end() ? 0 : reinterpret_cast<LONG_PTR>(it->second);
+    return it == recorder::gRecords.end() ? NULL : static_cast<NPTTYINFO>(it->second);
 }
 
 BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase)

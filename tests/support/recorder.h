@@ -30,7 +30,7 @@ std::vector<Call> CallsNamed(const std::string& name);
 void Reset();
 void ClearCalls();   // the calls only
 
-// What GetWindowLongPtrA(hWnd, 0) answers for a window.
+// What GetTTYInfo(hWnd) answers for a window.
 void Attach(HWND hWnd, void* record);
 void DetachAll();
 

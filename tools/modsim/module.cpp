@@ -101,6 +101,10 @@ void Module::on_command(Kind kind, double ms)
         if (kind == Kind::P60 && answer(kProgPhase, "prog ", "200", ms)) {
             state_ = State::Image;
             record_.break_run();
+            // A new image: the verdict is about it alone, as the module's.
+            record_.image.clear();
+            record_.image_first_ms.reset();
+            record_.image_last_ms.reset();
             image_bytes_ = 0;
             last_image_ms_.reset();
             image_failed_ = false;

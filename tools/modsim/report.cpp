@@ -1,6 +1,6 @@
 #include "tools/modsim/report.h"
 
-#include "orvane/cli/sha256.h"
+#include "common/sha256.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "orvane/cli/sha256.h"
+#include "common/sha256.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
-// SHA-256, fed in pieces, so a file or a stream is hashed as it comes.  Used
-// by orvane-cli (the image in its log) and by the module simulator.
-#ifndef ORVANE_CLI_SHA256_H
-#define ORVANE_CLI_SHA256_H
+// SHA-256, fed in pieces, so a file or a stream is hashed as it comes.  Shared
+// by orvane-cli (the image in its log and events) and the module simulator.
+#ifndef ORVANE_COMMON_SHA256_H
+#define ORVANE_COMMON_SHA256_H
 
 #include <array>
 #include <cstddef>

@@ -1,0 +1,135 @@
+// --port's identity forms and how a port is shown; the lists themselves come
+// from ports_posix.cpp or ports_win.cpp.
+#include "orvane/cli/ports.h"
+
+#include "orvane/cli/events.h"
+
+#include <cctype>
+
+namespace {
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = char(std::tolower((unsigned char)c));
+    return text;
+}
+
+bool IsHex4(const std::string& text)
+{
+    if (text.size() != 4)
+        return false;
+    for (char c : text)
+        if (!std::isxdigit((unsigned char)c))
+            return false;
+    return true;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator)
+{
+    std::vector<std::string> parts(1);
+    for (char c : text) {
+        if (c == separator)
+            parts.emplace_back();
+        else
+            parts.back() += c;
+    }
+    return parts;
+}
+
+// A port with an identity, for the list of candidates.
+std::string Candidate(const PortInfo& p)
+{
+    std::string text = "    " + p.name;
+    if (!p.vid.empty())
+        text += "  usb:" + p.vid + ":" + p.pid + (p.serial.empty() ? "" : ":" + p.serial);
+    else if (!p.serial.empty())
+        text += "  serial:" + p.serial;
+    if (!p.product.empty() || !p.description.empty())
+        text += "  " + (p.product.empty() ? p.description : p.product);
+    return text;
+}
+
+} // namespace
+
+bool IsIdentity(const std::string& spec)
+{
+    return spec.rfind("usb:", 0) == 0 || spec.rfind("serial:", 0) == 0;
+}
+
+bool ResolveIdentity(const std::string& spec, const std::vector<PortInfo>& ports, std::string* name,
+                     std::string* error)
+{
+    const std::vector<std::string> parts = Split(spec, ':');
+    std::string vid, pid, serial;
+    if (parts[0] == "usb" && (parts.size() == 3 || parts.size() == 4) && IsHex4(parts[1]) && IsHex4(parts[2])) {
+        vid = Lower(parts[1]);
+        pid = Lower(parts[2]);
+        serial = parts.size() == 4 ? parts[3] : "";
+        if (parts.size() == 4 && serial.empty()) {
+            *error = "--port " + spec + ": an empty serial number";
+            return false;
+        }
+    } else if (parts[0] == "serial" && parts.size() == 2 && !parts[1].empty()) {
+        serial = parts[1];
+    } else {
+        *error = "--port " + spec + ": write usb:VID:PID, usb:VID:PID:SERIAL (VID and PID four hex digits) or "
+                 "serial:SERIAL";
+        return false;
+    }
+    std::vector<const PortInfo*> matches, known;
+    for (const PortInfo& p : ports) {
+        if (!p.vid.empty() || !p.serial.empty())
+            known.push_back(&p);
+        if ((vid.empty() || (p.vid == vid && p.pid == pid)) && (serial.empty() || Lower(p.serial) == Lower(serial)))
+            matches.push_back(&p);
+    }
+    if (matches.size() == 1) {
+        *name = matches[0]->name;
+        return true;
+    }
+    const std::vector<const PortInfo*>& shown = matches.empty() ? known : matches;
+    *error = "--port " + spec + (matches.empty() ? " matches no port" : " matches " + std::to_string(matches.size()) +
+                                                                            " ports; name one (by serial number or "
+                                                                            "by its device)");
+    *error += shown.empty() ? "; no port here has a USB identity or a serial number"
+                            : std::string(matches.empty() ? "; the ports with an identity:" : ":");
+    for (const PortInfo* p : shown)
+        *error += "\n" + Candidate(*p);
+    return false;
+}
+
+std::string PortText(const PortInfo& p)
+{
+    std::string text = p.name + "  " + p.kind;
+    if (!p.driver.empty())
+        text += "  driver " + p.driver;
+    if (!p.vid.empty())
+        text += "  usb:" + p.vid + ":" + p.pid;
+    if (!p.serial.empty())
+        text += "  serial " + p.serial;
+    if (!p.manufacturer.empty() || !p.product.empty())
+        text += "  \"" + p.manufacturer + (p.manufacturer.empty() || p.product.empty() ? "" : " ") + p.product + "\"";
+    if (!p.description.empty())
+        text += "  " + p.description;
+    for (const std::string& link : p.links)
+        text += "\n    " + link;
+    return text;
+}
+
+std::string PortEvent(const PortInfo& p)
+{
+    return JsonObject::Event("port")
+        .Str("port", p.name)
+        .Str("device", PortDevice(p.name))
+        .Str("kind", p.kind)
+        .StrOrNull("driver", p.driver)
+        .StrOrNull("vid", p.vid)
+        .StrOrNull("pid", p.pid)
+        .StrOrNull("serial", p.serial)
+        .StrOrNull("manufacturer", p.manufacturer)
+        .StrOrNull("product", p.product)
+        .StrOrNull("description", p.description)
+        .Strs("links", p.links)
+        .Done();
+}
