@@ -663,4 +663,32 @@ TEST_F(OrvaneCli, JobFileWritesTheSameLog)
         << Slurp(folder / "errors.txt");
 }
 
+// The rates and time-outs given reach the run, as the module sees it: the
+// wake-up at --rate, the line left at --normal-rate by the cancel that
+// --wake-timeout makes.  A bad value or an unknown option is refused (exit 7,
+// naming it) before anything reaches the line.
+TEST_F(OrvaneCli, OptionsReachTheRunOrAreRefused)
+{
+    Module module(folder, "com1", "--no-pace --install-rate 57600 --power-on-crs none");
+    Cli cli(Args(module.link, {"--rate", "57600", "--normal-rate", "115200", "--wake-timeout", "0.5"}));
+    EXPECT_EQ(cli.Wait(), 3) << cli.output;
+    EXPECT_NE(cli.output.find("no answer in 0.5 s"), std::string::npos) << cli.output;
+    const std::string report = module.Ask("report");
+    EXPECT_EQ(Field(report, "\"kind\":\"cr\"", "baud"), "57600") << report;
+    EXPECT_EQ(Field(report, "\"line\"", "baud"), "115200") << report;
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"--rate", "9600"}, {"--normal-rate", "57600"}, {"--verdict-timeout", "soon"}, {"--wake-timeout", "-1"},
+        {"--retries", "x"}, {"--expect-model", "99"}, {"--frobnicate"}, {"--sha256", "12"},
+    };
+    for (const auto& args : bad) {
+        SCOPED_TRACE(args[0]);
+        ASSERT_EQ(module.Ask("clear"), "ok");
+        Cli refused(Args(module.link, args), (folder / "errors.txt").string());
+        EXPECT_EQ(refused.Wait(), 7);
+        EXPECT_NE(Slurp(folder / "errors.txt").find(args[0]), std::string::npos) << Slurp(folder / "errors.txt");
+        EXPECT_EQ(Field(module.Ask("report"), "", "received_bytes"), "0");
+    }
+}
+
 } // namespace
