@@ -47,6 +47,7 @@ void DrainPort(NPTTYINFO npTTYInfo)
     BYTE abIn[MAXBLOCK + 1];   // always a zero behind the data
     for (;;) {
         std::memset(abIn, 0, sizeof(abIn));
+        BeginReceive();
         const int nLength = ReadCommBlock(hTTYWnd, (LPSTR)abIn, MAXBLOCK);
         if (nLength <= 0)
             return;
