@@ -92,8 +92,18 @@ bool ParseDigest(const std::string& text, std::string* digest)
 
 const char* const kValueOptions[] = {
     "--port", "--image", "--rate", "--normal-rate", "--verdict-timeout", "--wake-timeout", "--log", "--image-name",
-    "--retries", "--sha256", "--expect-model", "--job",
+    "--retries", "--sha256", "--expect-model", "--job", "--match", "--unit-id", "--unit-id-from", "--operator",
+    "--bench", "--child-image", "--adapter",
 };
+
+// Texts that end up in log fields and events: one line, no control bytes.
+bool TextOk(const std::string& text)
+{
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}
 
 bool TakesValue(const std::string& name)
 {
@@ -120,8 +130,28 @@ bool Apply(const std::string& name, const std::string& value, Options* o, std::s
         o->portsGiven = o->ports;
     } else if (name == "--image") {
         o->image = value;
-    } else if (name == "--image-name") {
+    } else if (name == "--child-image") {
         o->imageName = value;
+    } else if (name == "--adapter") {
+        o->adapter = value;
+    } else if (name == "--match") {
+        for (const std::string& match : SplitPorts(value))
+            if (!match.empty())
+                o->matches.push_back(match);
+        if (o->matches.empty()) {
+            *error = "--match needs usb:VID:PID[:SERIAL], serial:SERIAL or a pattern, not \"" + value + "\"";
+            return false;
+        }
+    } else if (name == "--unit-id" || name == "--operator" || name == "--bench" || name == "--image-name") {
+        if (!TextOk(value) || (name != "--unit-id" && value.empty())) {
+            *error = name + " takes a line of text, not \"" + value + "\"";
+            return false;
+        }
+        (name == "--unit-id" ? o->unitId : name == "--operator" ? o->operatorName
+                                          : name == "--bench"  ? o->bench
+                                                               : o->imageLabel) = value;
+    } else if (name == "--unit-id-from") {
+        o->unitIdFrom = value;
     } else if (name == "--log") {
         o->log = value;
     } else if (name == "--rate") {
@@ -204,8 +234,17 @@ bool LoadJob(const std::string& path, Options* o, std::string* error)
             o->station = value == "yes" || value == "true";
             continue;
         }
+        if (key == "watch") {
+            if (value != "yes" && value != "no" && value != "true" && value != "false") {
+                *error = where + "watch takes yes or no, not " + value;
+                return false;
+            }
+            o->watch = value == "yes" || value == "true";
+            continue;
+        }
         static const char* const kKeys[] = {"image", "sha256", "expect-model", "rate", "normal-rate",
-                                            "verdict-timeout", "wake-timeout", "retries", "log", "port", "ports"};
+                                            "verdict-timeout", "wake-timeout", "retries", "log", "port", "ports",
+                                            "match", "unit-id-from", "operator", "bench", "image-name"};
         bool known = false;
         for (const char* k : kKeys)
             known = known || key == k;
@@ -214,7 +253,8 @@ bool LoadJob(const std::string& path, Options* o, std::string* error)
             return false;
         }
         const std::string name = "--" + (key == "ports" ? std::string("port") : key);
-        if (!Apply(name, key == "image" || key == "log" ? relative(value) : value, o, error)) {
+        const bool path = key == "image" || key == "log" || (key == "unit-id-from" && value != "-");
+        if (!Apply(name, path ? relative(value) : value, o, error)) {
             *error = where + *error;
             return false;
         }
@@ -260,9 +300,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             return true;
         }
         if (name == "--station" || name == "--child" || name == "--list-ports" || name == "--json" ||
-            name == "--check") {
+            name == "--check" || name == "--watch" || name == "--watched") {
             bool& flag = name == "--station" ? o->station : name == "--child" ? o->child
-                         : name == "--list-ports" ? o->listPorts : name == "--json" ? o->json : o->check;
+                         : name == "--list-ports" ? o->listPorts : name == "--json" ? o->json
+                         : name == "--watch" ? o->watch : name == "--watched" ? o->watched : o->check;
             flag = true;
             continue;
         }
@@ -280,8 +321,27 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
     }
     if (o->listPorts)
         return true;
-    if (o->ports.empty() || o->image.empty()) {
-        *error = o->ports.empty() ? "--port is missing" : "--image is missing";
+    if (o->watch) {
+        if (!o->ports.empty() || o->matches.empty() || o->check) {
+            *error = o->matches.empty() ? "--watch needs --match (which ports to follow)"
+                                        : "--watch follows the ports that --match names; it takes no --port or --check";
+            return false;
+        }
+        o->station = true;
+    } else if (!o->matches.empty()) {
+        *error = "--match goes with --watch";
+        return false;
+    }
+    if ((o->ports.empty() && !o->watch) || o->image.empty()) {
+        *error = o->image.empty() ? "--image is missing" : "--port is missing";
+        return false;
+    }
+    if (!o->unitId.empty() && !o->unitIdFrom.empty()) {
+        *error = "--unit-id and --unit-id-from: give one";
+        return false;
+    }
+    if (o->unitIdFrom == "-" && (o->watch || o->ports.size() > 1)) {
+        *error = "--unit-id-from - reads the console, for one port only; give each port a file ({port} in its name)";
         return false;
     }
     if (o->child && o->ports.size() != 1) {
@@ -293,7 +353,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
 
 std::vector<std::string> ChildArguments(const Options& o, const std::string& port, const std::string& image)
 {
-    std::vector<std::string> args = {"--port", port, "--image", image, "--image-name", o.imageName,
+    std::vector<std::string> args = {"--port", port, "--image", image, "--child-image", o.imageName,
                                      "--rate", std::to_string(o.rate), "--normal-rate", std::to_string(o.normalRate)};
     if (o.verdictTimeout > 0)
         args.insert(args.end(), {"--verdict-timeout", Seconds(o.verdictTimeout)});
@@ -311,8 +371,27 @@ std::vector<std::string> ChildArguments(const Options& o, const std::string& por
         args.push_back("--station");
     if (o.json)
         args.push_back("--json");
+    const std::pair<const char*, const std::string*> texts[] = {
+        {"--unit-id", &o.unitId}, {"--unit-id-from", &o.unitIdFrom}, {"--operator", &o.operatorName},
+        {"--bench", &o.bench},    {"--image-name", &o.imageLabel},   {"--adapter", &o.adapter},
+    };
+    for (const auto& t : texts)
+        if (!t.second->empty())
+            args.insert(args.end(), {t.first, *t.second});
+    if (o.watch)
+        args.push_back("--watched");
     args.push_back("--child");
     return args;
+}
+
+std::string UnitIdPath(const Options& o, const std::string& port)
+{
+    std::string path = o.unitIdFrom;
+    const size_t slash = port.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? port : port.substr(slash + 1);
+    for (size_t at; (at = path.find("{port}")) != std::string::npos;)
+        path.replace(at, 6, name);
+    return path;
 }
 
 const char* HelpText()

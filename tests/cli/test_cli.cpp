@@ -159,7 +159,11 @@ std::vector<std::vector<std::string>> ReadCsv(const fs::path& path)
     return rows;
 }
 
-enum Column { kStart, kPort, kModel, kImage, kSize, kSha, kDuration, kRate, kResult, kReason, kAttempt, kReasonCode };
+enum Column
+{
+    kStart, kPort, kModel, kImage, kSize, kSha, kDuration, kRate, kResult, kReason, kAttempt, kReasonCode,
+    kUnitId, kOperator, kBench, kToolVersion, kImageLabel, kAdapter, kBootLine, kFlags
+};
 
 class OrvaneCli : public ::testing::Test
 {
@@ -225,9 +229,12 @@ TEST_F(OrvaneCli, OneUnitEndToEnd)
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0][kStart], "start");
     EXPECT_EQ(rows[0][kReason], "reason");
-    ASSERT_EQ(rows[1].size(), 12u);
+    ASSERT_EQ(rows[1].size(), 20u);
     EXPECT_EQ(rows[0][kAttempt] + rows[1][kAttempt] + rows[1][kReasonCode], "attempt1installed")
         << "new columns at the end";
+    EXPECT_EQ(rows[0][kBootLine] + "=" + rows[1][kBootLine], "boot_line=MRQ-41 boot 000");
+    EXPECT_EQ(rows[0][kToolVersion], "tool_version");
+    EXPECT_FALSE(rows[1][kToolVersion].empty());
     EXPECT_TRUE(std::regex_match(rows[1][kStart], std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
     EXPECT_EQ(rows[1][kPort], module.link);
     EXPECT_EQ(rows[1][kModel], "MRQ-41");
