@@ -405,6 +405,11 @@ SYNOPSIS
                [--wake-timeout SECONDS] [--log FILE] [--station]
                [--retries N] [--sha256 HEX] [--expect-model 520W|41|710F]
                [--json] [--check] [--job FILE]
+               [--unit-id TEXT | --unit-id-from FILE] [--operator NAME]
+               [--bench NAME] [--image-name LABEL]
+    orvane-cli --watch --match usb:VID:PID[:SERIAL]|serial:SERIAL|PATTERN
+               --image FILE [the options of a station]
+    orvane-cli report LOG... [--by port|bench|day|image|operator] [--json]
     orvane-cli --list-ports [--json]
     orvane-cli --help | --version
 
@@ -488,8 +493,9 @@ OPTIONS
         file is new: start (ISO 8601, UTC), port, model (MRQ-520W, MRQ-41,
         MRQ-710F, or empty when the module never said), image, size,
         sha256, duration_s, bytes_per_s, result (PASS, FAIL, CANCELLED),
-        reason, attempt, reason_code.  Several processes may append to the
-        same file at once.
+        reason, attempt, reason_code, unit_id, operator, bench,
+        tool_version, image_label, adapter, boot_line, flags.  Several
+        processes may append to the same file at once.
 
     --station
         After each unit wait for the next one on the same port and count
@@ -512,6 +518,45 @@ OPTIONS
         the file's folder.  Options on the command line override it.  An
         unknown key or a bad value is exit 7, naming the file and line.
 
+    --watch
+        Follow the ports that --match names as they come and go: a station
+        (--station) starts on each port as it appears and ends when it goes
+        away; an adapter plugged back in gets a station again.  A unit cut
+        off mid-image fails with exit 5, "the port went away".  One line per
+        port with its PASS and FAIL counts and one with the bench's (plain
+        lines or --json events when not on a terminal); Ctrl+C ends every
+        station as Ctrl+C ends one, and prints the summary.  Exit: the code
+        of the first unit that did not pass, 0 when none.
+
+    --match usb:VID:PID[:SERIAL] | serial:SERIAL | PATTERN
+        Which ports --watch follows (repeat it, or separate by commas): an
+        adapter's identity as --port takes it, or a pattern with * and ?
+        on the port's name or one of its links (/dev/ttyUSB*,
+        /dev/serial/by-id/usb-FTDI*, COM*).  On Linux a pattern that is a
+        path is also looked up in the file system: a folder of links that
+        a bench keeps (/srv/bench/port?) is followed as well.
+
+    --unit-id TEXT
+        The id of the unit (its serial number, its label).
+
+    --unit-id-from FILE
+        A line per unit, read when the unit has answered the wake-up (a
+        unit waits there until its line has come): a file, a FIFO that a
+        scanner program writes, or - for the console, where a barcode
+        scanner types the label and Enter (one port only).  {port} in FILE
+        stands for the port's name (its last path part: ttyUSB0, COM12), so
+        that each port has its own: --unit-id-from /run/bench/{port}.ids.
+        An empty line is a unit without an id.
+
+    --operator NAME, --bench NAME, --image-name LABEL
+        Who runs the bench, which bench it is, and the image's label (its
+        release name); they go into the log and the result events.  The
+        log and the result event also carry the tool version, the
+        adapter's identity (VID:PID:SERIAL where known), the attempt and
+        the first line the boot monitor printed.  A unit id that is empty,
+        or that this bench's log already has, is flagged (flags column,
+        "flags" field) and logged again: never merged.
+
     --list-ports
         Every serial port of this machine with what identifies it (driver,
         USB vendor and product, serial number, maker and product, the
@@ -523,6 +568,16 @@ OPTIONS
 
     --version
         The version of orvane-cli (and of orvane, which it comes with).
+
+REPORT
+    orvane-cli report LOG... reads the logs of any number of benches (CSV
+    of every layout orvane-cli has written, and --json output) and prints
+    per port (or --by bench, day, image, operator): units, passed, failed,
+    first-pass yield, retries, mean and 95th-percentile duration, and the
+    most common failures.  The attempts of a unit count as one unit.  A
+    torn or foreign line is counted and named by file and line; lines of
+    an older layout are read and named.  --json: one report_group event
+    per group and a report event with the totals.
 
 EXIT STATUS
     0   installed (with --station: no unit failed)
@@ -559,5 +614,13 @@ EXAMPLES
     A production bench: one unit after another until Ctrl+C, giving up on
     a unit that stops answering before the image after 10 s:
         orvane-cli --port /dev/ttyUSB0 --image mrq520w.bin --station --wake-timeout 10 --log line3.csv
+
+    A hub of FTDI adapters, each unit's label scanned on the console's
+    scanner program into a FIFO per port, logged to the shared folder:
+        orvane-cli --watch --match usb:0403:6001 --image mrq41.bin --unit-id-from /run/bench/{port}.ids
+                   --operator ann --bench line3-b2 --log /srv/logs/line3-b2.csv
+
+    The week's yield of every bench, per day:
+        orvane-cli report /srv/logs/*.csv --by day
 )";
 }

@@ -160,10 +160,11 @@ struct Reader
     }
 };
 
-bool IsTime(const std::string& t)
+// 2026-12-07T09:24:38Z, or (prefix) the start of one: a line cut short.
+bool IsTime(const std::string& t, bool prefix = false)
 {
     static const char kShape[] = "dddd-dd-ddTdd:dd:ddZ";
-    if (t.size() != sizeof(kShape) - 1)
+    if (prefix ? t.size() < 4 || t.size() > sizeof(kShape) - 1 : t.size() != sizeof(kShape) - 1)
         return false;
     for (size_t i = 0; i < t.size(); ++i)
         if (kShape[i] == 'd' ? !(t[i] >= '0' && t[i] <= '9') : t[i] != kShape[i])
@@ -341,8 +342,11 @@ void ReadCsvLine(Reader& r, const std::string& file, long long number, const std
                  std::vector<std::string>& f)
 {
     const bool closed = SplitCsv(line, &f);
-    const bool ours = IsTime(f[0]);
-    if (!ours) {
+    if (f.size() == 1 && IsTime(f[0], true)) {
+        r.Bad(file, number, true, "cut short in its first field");
+        return;
+    }
+    if (!IsTime(f[0])) {
         std::string shown = line.substr(0, 40);
         for (char& c : shown)
             if ((unsigned char)c < 0x20 || (unsigned char)c == 0x7F)

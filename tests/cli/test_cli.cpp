@@ -20,6 +20,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -699,3 +700,125 @@ TEST_F(OrvaneCli, OptionsReachTheRunOrAreRefused)
 }
 
 } // namespace
+
+// ---- benches at scale ------------------------------------------------------
+
+namespace bench {
+
+// A FIFO a scanner program would write the labels into, held open for
+// writing by the test.
+struct Fifo
+{
+    explicit Fifo(const fs::path& path)
+    {
+        mkfifo(path.c_str(), 0600);
+        fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    }
+    ~Fifo() { close(fd); }
+    void Put(const std::string& line) { EXPECT_EQ(write(fd, (line + "\n").data(), line.size() + 1), ssize_t(line.size() + 1)); }
+    int fd;
+};
+
+// The raw log's lines by naive splitting (no quotes in these lines): the
+// test's own reading, not the program's.
+std::vector<std::vector<std::string>> RawLines(const fs::path& log)
+{
+    std::vector<std::vector<std::string>> lines;
+    std::istringstream in(Slurp(log));
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> f(1);
+        for (char c : line)
+            if (c == ',')
+                f.emplace_back();
+            else
+                f.back().push_back(c);
+        lines.push_back(f);
+    }
+    return lines;
+}
+
+// Nearest-rank 95th percentile and mean of durations, as the report defines them.
+std::pair<double, double> MeanP95(std::vector<double> d)
+{
+    std::sort(d.begin(), d.end());
+    double sum = 0;
+    for (double x : d)
+        sum += x;
+    const size_t rank = (d.size() * 95 + 99) / 100;
+    return {d.empty() ? 0 : sum / double(d.size()), d.empty() ? 0 : d[rank - 1]};
+}
+
+std::string Fixed2(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.2f", v);
+    return text;
+}
+
+// No orvane-cli left running that was started for this folder.
+int Leftovers(const fs::path& folder)
+{
+    int n = 0;
+    for (const auto& p : fs::directory_iterator("/proc")) {
+        const std::string cmd = Slurp(p.path() / "cmdline");
+        if (cmd.find("orvane-cli") != std::string::npos && cmd.find(folder.string()) != std::string::npos &&
+            Slurp(p.path() / "stat").find(") Z") == std::string::npos)
+            ++n;
+    }
+    return n;
+}
+
+} // namespace bench
+
+// Four ports, 25 units each, every unit's id fed through its port's FIFO:
+// 100 units logged with their ids on the ports they were fed to, none torn,
+// missing or twice; the report over that log is what the raw lines say.
+TEST_F(OrvaneCli, HundredUnitsWithIdsFromAFifoPerPort)
+{
+    image = MakeImage("image.bin", 2000, 1);
+    std::vector<std::unique_ptr<Module>> modules;
+    std::vector<std::unique_ptr<bench::Fifo>> fifos;
+    std::string ports;
+    for (int i = 1; i <= 4; ++i) {
+        modules.push_back(std::make_unique<Module>(folder, "com" + std::to_string(i), "--no-pace --idle-ms 20"));
+        fifos.push_back(std::make_unique<bench::Fifo>(folder / ("com" + std::to_string(i) + ".ids")));
+        ports += (i > 1 ? "," : "") + modules.back()->link;
+        for (int u = 1; u <= 25; ++u)
+            fifos.back()->Put("P" + std::to_string(i) + "-U" + std::to_string(u));
+    }
+    Cli cli(Args(ports, {"--station", "--json", "--unit-id-from", (folder / "{port}.ids").string(), "--bench", "B7",
+                         "--operator", "ann", "--image-name", "fw 2.4"}),
+            (folder / "text.txt").string());
+    ASSERT_TRUE(cli.WaitUntil([&] { return cli.Count("\"result\":\"PASS\"") >= 100; }, 60s)) << Slurp(folder / "text.txt");
+    // Each port's 26th module has answered and waits for an id that does not come.
+    ASSERT_TRUE(cli.WaitFor("\"text\":\"Initializing!\"", 104)) << Slurp(folder / "text.txt");
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(), 6) << "the units waiting for an id were cancelled";
+    std::ofstream(folder / "events.json") << cli.output;
+    EXPECT_EQ(Validate(folder / "events.json"), "");
+
+    const auto lines = bench::RawLines(log);
+    std::map<std::string, std::string> portOfId;
+    std::map<std::string, std::vector<double>> durations;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const auto& f = lines[i];
+        ASSERT_EQ(f.size(), 20u) << "line " << i + 1 << " torn";
+        if (f[kResult] != "PASS")
+            continue;
+        EXPECT_TRUE(portOfId.emplace(f[kUnitId], f[kPort]).second) << f[kUnitId] << " logged twice";
+        EXPECT_EQ(folder / ("com" + f[kUnitId].substr(1, 1)), fs::path(f[kPort])) << f[kUnitId] << " on the wrong port";
+        EXPECT_EQ(f[kOperator] + f[kBench] + f[kImageLabel] + f[kFlags], "annB7fw 2.4");
+        durations[f[kPort]].push_back(std::atof(f[kDuration].c_str()));
+    }
+    EXPECT_EQ(portOfId.size(), 100u);
+
+    Cli report({"report", log.string(), "--json"});
+    EXPECT_EQ(report.Wait(), 0);
+    for (const auto& d : durations) {
+        const auto mp = bench::MeanP95(d.second);
+        const std::string expect = "\"group\":\"" + d.first + "\",\"units\":25,\"passed\":25,\"failed\":0,\"cancelled\":1,"
+                                   "\"first_pass\":25,\"first_pass_yield\":1.0000,\"retries\":0,\"mean_s\":" +
+                                   bench::Fixed2(mp.first) + ",\"p95_s\":" + bench::Fixed2(mp.second);
+        EXPECT_NE(report.output.find(expect), std::string::npos) << expect << "\n" << report.output;
+    }
+}
