@@ -134,7 +134,10 @@ BOOL SetupConnection(HWND hWnd, int nMode)
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
     // What was written at the old rate goes out at it (the reset "r\r").
-    return tcsetattr(gFd, TCSADRAIN, &tio) == 0;
+    if (tcsetattr(gFd, TCSADRAIN, &tio) == 0)
+        return TRUE;
+    NoteWriteError(errno);   // a line that hung up before the reader noticed
+    return FALSE;
 }
 
 BOOL ClearCommOutput(HWND hWnd)

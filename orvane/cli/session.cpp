@@ -142,8 +142,10 @@ int RunPort(const Options& options, Screen& screen)
     // log line, then what is shown.
     SeenIds seen;
     const bool idsInUse = !o.unitId.empty() || !o.unitIdFrom.empty();
+    std::string device;   // what the port was when opened: a link may be gone by the unit's end
     auto finish = [&](UnitReport r) {
         Stamp(&r, o);
+        r.device = device;
         bool flagged = false;
         auto flag = [&] {
             flagged = true;
@@ -210,6 +212,7 @@ int RunPort(const Options& options, Screen& screen)
         PortDetach();
         return done(kExitPort);
     }
+    device = PortDevice(c.port);
 
     int code = kExitInstalled;
     auto summary = [&] {

@@ -726,7 +726,7 @@ std::string ResultEvent(const UnitReport& r, const std::string& port, const Imag
 {
     return JsonObject::Event("result")
         .Str("port", port)
-        .Str("device", PortDevice(port))
+        .Str("device", r.device.empty() ? PortDevice(port) : r.device)
         .Int("attempt", r.attempt)
         .Int("code", r.code)
         .Str("result", r.Result())

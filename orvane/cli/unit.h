@@ -45,6 +45,7 @@ struct UnitReport
     int attempt = 1;
     bool unit = true;            // false: a station's wait that no module answered
     std::string bootLine;        // the first line the boot monitor printed
+    std::string device;          // the device the port was when it was opened
 
     // Who and what (Stamp), for the log and the result event.
     std::string unitId, operatorName, bench, toolVersion, imageLabel, adapter;

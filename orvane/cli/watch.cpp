@@ -32,8 +32,9 @@ struct WatchedPort
     std::string childDevice;        // the device its station opened
     bool childGone = false;         // its station said the port went away
     bool stopped = false;           // ended on its own: not again until the port comes back
-    bool waitForChange = false;     // ended with the port gone: again at the next look that finds it
+    bool waitForChange = false;     // ended with the port gone: again once it has gone from the list, or is another device
     bool interrupted = false;
+    bool absentSinceStart = false;  // gone from the list since its station started (a pty number comes back)
     Clock::time_point goneSince;
     int pass = 0, fail = 0;         // of stations that have ended
     int childPass = 0, childFail = 0;
@@ -207,7 +208,7 @@ int RunWatch(const Options& options)
         const std::string copy = folder + "/port" + std::to_string(p.row) + ".bin";
         o.adapter = p.adapter;
         p.childDevice = p.device;
-        p.childGone = p.interrupted = p.waitForChange = false;
+        p.childGone = p.interrupted = p.waitForChange = p.absentSinceStart = false;
         p.childPass = p.childFail = 0;
         if (!CopyImage(o.image, copy) || !children.Start(ChildArguments(o, p.name, copy))) {
             screen.Note(0, p.name + "  cannot start its station; it is tried again when the port comes back");
@@ -241,7 +242,8 @@ int RunWatch(const Options& options)
                                          .Int("failed", p.Fail())
                                          .Done());
                     show(p, "gone");
-                    p.stopped = false;
+                    p.stopped = p.waitForChange = false;
+                    p.absentSinceStart = true;
                 } else if (!p.present && present) {
                     p.adapter = AdapterIdentity(it->name, {*it});
                 }
@@ -261,7 +263,7 @@ int RunWatch(const Options& options)
             for (WatchedPort& p : ports) {
                 if (!p.present || p.child >= 0 || p.stopped)
                     continue;
-                if (!p.waitForChange || p.device != p.childDevice || p.childGone) {
+                if (!p.waitForChange || p.device != p.childDevice) {
                     screen.Note(0, "orvane-cli: + " + p.name + (p.device != p.name ? " -> " + p.device : "") +
                                        (p.adapter.empty() ? "" : " (adapter " + p.adapter + ")"));
                     if (o.json)
@@ -311,7 +313,9 @@ int RunWatch(const Options& options)
                     if (p.code == 0 && code != 0 && !(p.childGone && code == kExitPort && failed == 0))
                         p.code = code;
                     if (p.childGone || !p.present) {
-                        p.waitForChange = true;
+                        // Still listed (the list lags): not again on the same
+                        // device until it has gone from the list.
+                        p.waitForChange = p.present && !p.absentSinceStart;
                         show(p, "gone");
                     } else if (!ending) {
                         p.stopped = true;

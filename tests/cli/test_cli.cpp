@@ -18,6 +18,7 @@
 #include <memory>
 #include <poll.h>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -761,7 +762,9 @@ int Leftovers(const fs::path& folder)
     int n = 0;
     for (const auto& p : fs::directory_iterator("/proc")) {
         const std::string cmd = Slurp(p.path() / "cmdline");
-        if (cmd.find("orvane-cli") != std::string::npos && cmd.find(folder.string()) != std::string::npos &&
+        const std::string program = cmd.substr(0, cmd.find('\0'));
+        if (program.size() >= 11 && program.compare(program.size() - 11, 11, "/orvane-cli") == 0 &&
+            cmd.find(folder.string()) != std::string::npos &&
             Slurp(p.path() / "stat").find(") Z") == std::string::npos)
             ++n;
     }
@@ -821,4 +824,93 @@ TEST_F(OrvaneCli, HundredUnitsWithIdsFromAFifoPerPort)
                                    bench::Fixed2(mp.first) + ",\"p95_s\":" + bench::Fixed2(mp.second);
         EXPECT_NE(report.output.find(expect), std::string::npos) << expect << "\n" << report.output;
     }
+}
+
+// --watch while four adapters come and go 52 times (appearing one by one),
+// one pulled out mid-image: every unit logged against the port its id was
+// fed to and the pty that port had then, the removal a failure with exit 5,
+// a repeated id flagged, and no station left once its port has gone.
+TEST_F(OrvaneCli, WatchFollowsAdaptersAsTheyComeAndGo)
+{
+    image = MakeImage("image.bin", 40000, 1);   // more than the pty holds: a stall holds the image
+    const fs::path hub = folder / "hub";
+    fs::create_directory(hub);
+    std::vector<std::unique_ptr<bench::Fifo>> fifos;
+    for (int i = 1; i <= 4; ++i)
+        fifos.push_back(std::make_unique<bench::Fifo>(folder / ("com" + std::to_string(i) + ".ids")));
+    Cli cli({"--watch", "--match", (hub / "com?").string(), "--image", image.string(), "--log", log.string(), "--json",
+             "--unit-id-from", (folder / "{port}.ids").string(), "--bench", "B1"},
+            (folder / "text.txt").string());
+    auto count = [&](const std::string& event, const std::string& port = "") {
+        return cli.Count("\"event\":\"" + event + "\"" + (port.empty() ? "" : ",\"port\":\"" + port + "\""));
+    };
+    std::vector<std::unique_ptr<Module>> modules(4);
+    std::map<std::string, std::set<std::string>> ptys;   // a port's link -> the ptys it has had
+    size_t plugged = 0, results = 0;
+    const int kRounds = 13, kStallRound = 6, kRepeatRound = 5;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        for (size_t i = 0; i < 4; ++i) {
+            if (round == 0)
+                modules[i] = std::make_unique<Module>(hub, "com" + std::to_string(i + 1), "--no-pace --idle-ms 20 --power-on-crs none");
+            else
+                ASSERT_EQ(modules[i]->Ask("plug"), "ok");
+            ASSERT_TRUE(cli.WaitFor("\"event\":\"port_added\"", ++plugged)) << Slurp(folder / "text.txt");
+            ptys[modules[i]->link].insert(fs::read_symlink(modules[i]->link));
+            fifos[i]->Put("W" + std::to_string(i + 1) + "-R" + std::to_string(i == 0 && round == kRepeatRound ? 2 : round));
+        }
+        const std::string stalled = modules[1]->link;
+        if (round == kStallRound)
+            ASSERT_EQ(modules[1]->Ask("set stall-offset=1000 stall-ms=30000"), "ok");
+        const size_t progress = count("progress", stalled);
+        for (auto& m : modules)
+            ASSERT_EQ(m->Ask("power on"), "ok");
+        if (round == kStallRound) {
+            ASSERT_TRUE(cli.WaitUntil([&] { return count("progress", stalled) > progress; })) << cli.output;
+            ASSERT_EQ(modules[1]->Ask("unplug"), "ok");   // pulled out mid-image
+        }
+        results += 4;
+        ASSERT_TRUE(cli.WaitFor("\"event\":\"result\"", results)) << Slurp(folder / "text.txt");
+        for (size_t i = 0; i < 4; ++i)
+            if (!(round == kStallRound && i == 1))
+                ASSERT_EQ(modules[i]->Ask("unplug"), "ok");
+        ASSERT_TRUE(cli.WaitFor("\"event\":\"port_removed\"", plugged)) << Slurp(folder / "text.txt");
+        if (round == kStallRound)
+            ASSERT_EQ(modules[1]->Ask("set stall-offset=none"), "ok");
+    }
+    // Every station ends with its port: only the watching process is left.
+    const auto end = Clock::now() + 10s;
+    while (bench::Leftovers(folder) > 1 && Clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(bench::Leftovers(folder), 1);
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(), 5) << Slurp(folder / "text.txt");
+    EXPECT_EQ(bench::Leftovers(folder), 0);
+    std::ofstream(folder / "events.json") << cli.output;
+    EXPECT_EQ(Validate(folder / "events.json"), "");
+
+    size_t passed = 0, repeated = 0;
+    for (const std::string& r : Events(cli.output, "result")) {
+        const std::string port = Field(r, "", "port"), id = Field(r, "", "unit_id");
+        const std::string link = port.substr(1, port.size() - 2);
+        EXPECT_EQ(id.substr(0, 3), "\"W" + link.substr(link.size() - 1)) << r;
+        EXPECT_TRUE(ptys[link].count(Field(r, "", "device").substr(1, Field(r, "", "device").size() - 2))) << r;
+        repeated += r.find("\"flags\":[\"unit_id_repeated\"]") != std::string::npos;
+        if (Field(r, "", "code") == "0") {
+            ++passed;
+            continue;
+        }
+        EXPECT_EQ(link, modules[1]->link) << r;
+        EXPECT_EQ(Field(r, "", "code") + Field(r, "", "reason_code"), "5\"port_gone\"") << r;
+        EXPECT_NE(r.find("stopped sending the image: the port went away with"), std::string::npos) << r;
+    }
+    EXPECT_EQ(passed, size_t(4 * kRounds - 1));
+    EXPECT_EQ(repeated, 1u) << "the id fed twice on port 1";
+    const auto summary = Events(cli.output, "summary");
+    ASSERT_EQ(summary.size(), 1u);
+    EXPECT_NE(summary[0].find("\"code\":5,\"units\":52,\"passed\":51,\"failed\":1"), std::string::npos) << summary[0];
+    const auto rows = ReadCsv(log);
+    ASSERT_EQ(rows.size(), 53u);
+    for (const auto& row : rows)
+        EXPECT_EQ(row.size(), 20u);
 }
