@@ -914,3 +914,64 @@ TEST_F(OrvaneCli, WatchFollowsAdaptersAsTheyComeAndGo)
     for (const auto& row : rows)
         EXPECT_EQ(row.size(), 20u);
 }
+
+// report over the logs of two benches: the layout before ports by identity,
+// the one after, the current one, JSON Lines; a retry counted as one unit;
+// torn and foreign lines counted and named, never a crash.
+TEST_F(OrvaneCli, ReportReadsEveryLayoutAndNamesWhatItCannot)
+{
+    const std::string now = ",1,installed,U1,ann,B1,2.1.0,fw 2.4,0403:6001:A1,MRQ-41 boot 000,";
+    std::ofstream(folder / "a.csv")
+        << "start,port,model,image,size,sha256,duration_s,bytes_per_s,result,reason\n"
+           "2026-12-01T08:00:00Z,COM1,MRQ-41,a.bin,100,aa,2.0,50,PASS,\n"
+           "2026-12-01T08:01:00Z,COM1,MRQ-41,a.bin,100,aa,3.0,,FAIL,\"stopped waiting for the verdict: the module "
+           "reported failure (302); last received \"\"302\"\"\"\n"
+           "2026-12-01T08:02:00Z,COM2,,a.bin,100,aa,1.0,,FAIL,stopped waking the boot monitor,1,no_answer\n"
+           "2026-12-01T08:03:00Z,COM2,MRQ-41,a.bin,100,aa,4.0,50,PASS,,2,installed\n"
+           "2026-12-02T08:00:00Z,COM1,MRQ-41,a.bin,100,aa,5.0,50,PASS,"
+        << now << "\n"
+        << "2026-12-02T08:01:00Z,COM1,MRQ-41,a.b\n"
+           "2026-12-0\n"
+           "# exported by a spreadsheet\n";
+    std::ofstream(folder / "b.jsonl")
+        << "{\"schema\":1,\"event\":\"start\",\"version\":\"2.1.0\"}\n"
+           "{\"schema\":1,\"event\":\"result\",\"port\":\"COM3\",\"attempt\":1,\"code\":5,\"result\":\"FAIL\",\"reason_code\":"
+           "\"port_gone\",\"start\":\"2026-12-02T09:00:00Z\",\"duration_s\":0.500,\"bench\":\"B2\",\"flags\":[]}\n"
+           "{\"schema\":1,\"event\":\"result\",\"port\":\"COM3\",\"attempt\":1,\"code\":0,\"result\":\"PASS\",\"reason_code\":"
+           "\"installed\",\"start\":\"2026-12-02T09:01:00Z\",\"duration_s\":6.000,\"bench\":\"B2\"}\n"
+           "{\"schema\":1,\"event\":\"res\n"
+           "{\"hello\":1}\n";
+    const std::string a = (folder / "a.csv").string(), b = (folder / "b.jsonl").string();
+    Cli json({"report", a, b, "--json"});
+    EXPECT_EQ(json.Wait(), 0);
+    std::ofstream(folder / "report.json") << json.output;
+    EXPECT_EQ(Validate(folder / "report.json"), "");
+    const std::string groups[] = {
+        "\"group\":\"COM1\",\"units\":3,\"passed\":2,\"failed\":1,\"cancelled\":0,\"first_pass\":2,\"first_pass_yield\":0.6667,"
+        "\"retries\":0,\"mean_s\":3.33,\"p95_s\":5.00,\"failures\":[{\"reason\":\"stopped waiting for the verdict: the "
+        "module reported failure (#)\",\"units\":1}]",
+        "\"group\":\"COM2\",\"units\":1,\"passed\":1,\"failed\":0,\"cancelled\":0,\"first_pass\":0,\"first_pass_yield\":0.0000,"
+        "\"retries\":1,\"mean_s\":5.00,\"p95_s\":5.00",
+        "\"group\":\"COM3\",\"units\":2,\"passed\":1,\"failed\":1,\"cancelled\":0,\"first_pass\":1,\"first_pass_yield\":0.5000,"
+        "\"retries\":0,\"mean_s\":3.25,\"p95_s\":6.00,\"failures\":[{\"reason\":\"port_gone\",\"units\":1}]",
+        "\"event\":\"report\",\"by\":\"port\",\"units\":6,\"passed\":4,\"failed\":2,\"cancelled\":0,\"first_pass\":3,"
+        "\"first_pass_yield\":0.5000,\"retries\":1,\"mean_s\":3.58,\"p95_s\":6.00",
+        "\"files\":2,\"lines\":14,\"torn\":3,\"foreign\":2,\"older\":4",
+        "{\"where\":\"" + a + ":7\",\"what\":\"torn: 4 fields, not 10, 12 or 20\"}",
+        "{\"where\":\"" + a + ":8\",\"what\":\"torn: cut short in its first field\"}",
+        "{\"where\":\"" + b + ":4\",\"what\":\"torn: a JSON line that does not close\"}",
+        "{\"where\":\"" + b + ":5\",\"what\":\"foreign: JSON, but not an orvane-cli event\"}",
+        "\"older_lines\":[{\"file\":\"" + a + "\",\"first_line\":2,\"last_line\":5,\"lines\":4}]",
+    };
+    for (const std::string& g : groups)
+        EXPECT_NE(json.output.find(g), std::string::npos) << g << "\n" << json.output;
+
+    Cli table({"report", a, b, "--by", "day"});
+    EXPECT_EQ(table.Wait(), 0);
+    EXPECT_TRUE(std::regex_search(table.output, std::regex("\n2026-12-01 +3 +2 +1 +33.3% +1 ")) &&
+                std::regex_search(table.output, std::regex("\n2026-12-02 +3 +2 +1 +66.7% +0 ")) &&
+                table.output.find(a + ":9  foreign: not a log line (\"# exported by a spreadsheet\")") != std::string::npos)
+        << table.output;
+    Cli bad({"report", a, "--by", "colour"});
+    EXPECT_EQ(bad.Wait(), 7);
+}
