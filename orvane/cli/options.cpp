@@ -366,7 +366,7 @@ std::vector<std::string> ChildArguments(const Options& o, const std::string& por
     if (!o.sha256.empty())
         args.insert(args.end(), {"--sha256", o.sha256});
     if (o.expectModel)
-        args.insert(args.end(), {"--expect-model", ModelName(o.expectModel) + 4});
+        args.insert(args.end(), {"--expect-model", std::string(ModelName(o.expectModel)).substr(4)});
     if (o.station)
         args.push_back("--station");
     if (o.json)

@@ -96,7 +96,13 @@ void Screen::Note(int row, const std::string& text)
         // Over the first changing line; they are all drawn again below it.
         std::string up = drawnRows_ > 1 ? "\x1b[" + std::to_string(drawnRows_ - 1) + "A" : "";
         drawn_ = false;
-        Emit("\r" + up + Pad(text) + "\n");
+        // A long note is cut into lines the width of the screen, each padded:
+        // a line the terminal wrapped would keep the end of what stood there.
+        const size_t width = size_t(width_ > 1 ? width_ - 1 : 79);
+        std::string lines;
+        for (size_t at = 0; at == 0 || at < text.size(); at += width)
+            lines += Pad(text.substr(at, width)) + "\n";
+        Emit("\r" + up + lines);
         Redraw();
         return;
     }
