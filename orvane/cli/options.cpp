@@ -514,8 +514,9 @@ OPTIONS
     --job FILE
         Read options from FILE: "key = value" lines (image, sha256,
         expect-model, rate, normal-rate, verdict-timeout, wake-timeout,
-        retries, log, station, ports) and # comments; paths are relative to
-        the file's folder.  Options on the command line override it.  An
+        retries, log, station, ports, watch, match, unit-id-from, operator,
+        bench, image-name) and # comments; paths are relative to the
+        file's folder.  Options on the command line override it.  An
         unknown key or a bad value is exit 7, naming the file and line.
 
     --watch

@@ -196,16 +196,27 @@ void FolderWatch::Follow(const std::vector<std::string>& folders)
             state_->polling = true;
             continue;
         }
-        if (state_->followed.count(folder))
-            continue;
-        const int wd = state_->fd < 0 ? -1
-                                      : inotify_add_watch(state_->fd, folder.c_str(),
-                                                          IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                                              IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
-        if (wd >= 0)
-            state_->followed[folder] = wd;
-        else
-            state_->polling = true;   // not there yet: looked at until it is
+        // A folder not there yet (/dev/serial before the first adapter) is
+        // waited for in the nearest folder above it that is: its coming is a
+        // change there, and the next look follows it.
+        for (std::string at = folder; !at.empty();) {
+            if (state_->followed.count(at))
+                break;
+            const int wd = state_->fd < 0 ? -1
+                                          : inotify_add_watch(state_->fd, at.c_str(),
+                                                              IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                                                  IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+            if (wd >= 0) {
+                state_->followed[at] = wd;
+                break;
+            }
+            const size_t slash = at.find_last_of('/');
+            if (errno != ENOENT || slash == std::string::npos || at == "/") {
+                state_->polling = true;   // cannot be followed: looked at every 250 ms
+                break;
+            }
+            at = slash == 0 ? "/" : at.substr(0, slash);
+        }
     }
 }
 
