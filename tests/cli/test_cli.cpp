@@ -883,9 +883,16 @@ TEST_F(OrvaneCli, WatchFollowsAdaptersAsTheyComeAndGo)
     while (bench::Leftovers(folder) > 1 && Clock::now() < end)
         std::this_thread::sleep_for(20ms);
     EXPECT_EQ(bench::Leftovers(folder), 1);
+    // Ctrl+C while a station waits for its next module: the line is left at
+    // the normal rate, and nothing is left running.
+    const size_t waking = count("unit_start", modules[0]->link);
+    ASSERT_EQ(modules[0]->Ask("plug"), "ok");
+    ASSERT_TRUE(cli.WaitUntil([&] { return count("unit_start", modules[0]->link) > waking; })) << cli.output;
+    ASSERT_TRUE(modules[0]->WaitReport("\"kind\":\"cr\"").find("\"baud\":115200") != std::string::npos);
     cli.Interrupt();
     EXPECT_EQ(cli.Wait(), 5) << Slurp(folder / "text.txt");
     EXPECT_EQ(bench::Leftovers(folder), 0);
+    EXPECT_EQ(Field(modules[0]->Ask("report"), "\"line\"", "baud"), "19200");
     std::ofstream(folder / "events.json") << cli.output;
     EXPECT_EQ(Validate(folder / "events.json"), "");
 
