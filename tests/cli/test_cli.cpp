@@ -801,7 +801,7 @@ TEST_F(OrvaneCli, HundredUnitsWithIdsFromAFifoPerPort)
     EXPECT_EQ(Validate(folder / "events.json"), "");
 
     const auto lines = bench::RawLines(log);
-    std::map<std::string, std::string> portOfId;
+    std::map<std::string, std::string> portOfId, idsInOrder;
     std::map<std::string, std::vector<double>> durations;
     for (size_t i = 1; i < lines.size(); ++i) {
         const auto& f = lines[i];
@@ -812,8 +812,12 @@ TEST_F(OrvaneCli, HundredUnitsWithIdsFromAFifoPerPort)
         EXPECT_EQ(folder / ("com" + f[kUnitId].substr(1, 1)), fs::path(f[kPort])) << f[kUnitId] << " on the wrong port";
         EXPECT_EQ(f[kOperator] + f[kBench] + f[kImageLabel] + f[kFlags], "annB7fw 2.4");
         durations[f[kPort]].push_back(std::atof(f[kDuration].c_str()));
+        idsInOrder[f[kPort]] += f[kUnitId].substr(3) + " ";
     }
     EXPECT_EQ(portOfId.size(), 100u);
+    for (const auto& order : idsInOrder)
+        EXPECT_EQ(order.second, "U1 U2 U3 U4 U5 U6 U7 U8 U9 U10 U11 U12 U13 U14 U15 U16 U17 U18 U19 U20 U21 U22 U23 U24 U25 ")
+            << "the labels in the order they were scanned, on " << order.first;
 
     Cli report({"report", log.string(), "--json"});
     EXPECT_EQ(report.Wait(), 0);
