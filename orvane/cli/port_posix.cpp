@@ -64,6 +64,7 @@ void ReadPort()
         }
         if (ready == 0)
             continue;
+        BeginReceive();
         const ssize_t n = read(gFd, abBlock, sizeof(abBlock));
         if (n > 0) {
             if (gpfnTap)

@@ -50,6 +50,12 @@ void DropOldestLineBytes()
 // changes happen in the order they were asked for.
 bool fRestorePending = false;
 
+// The receive buffers' epoch, moved on by every reset (under the lock), and
+// the one each reader thread saw before its read.
+std::atomic<unsigned> uEpoch{0};
+thread_local unsigned uReadEpoch = 0;
+thread_local bool fReadStarted = false;
+
 // Matches the line in abCmd against the replies and empties abCmd.  A reply
 // counts only once what it answers has gone out: "100" after "flash" (step
 // 3), "200" after "p 60" (step 5), "101" once the image has begun (step 7 on):
@@ -175,11 +181,21 @@ void CheckData(void)
     }
 }
 
+void BeginReceive(void)
+{
+    uReadEpoch = uEpoch;
+    fReadStarted = true;
+}
+
 void AppendReceived(const BYTE* lpBlock, int nLength)
 {
     bool fDone;
     {
         std::lock_guard<PARSERLOCK> hold(gParserLock);
+        const bool fStale = fReadStarted && uReadEpoch != uEpoch;
+        fReadStarted = false;
+        if (fStale)
+            return;   // read before the last reset
         if (lpBlock && nLength > 0) {
             const int skip = MakeRoom(nLength);
             std::memcpy(abTemp + received_length, lpBlock + skip, nLength - skip);
@@ -198,6 +214,7 @@ void ResetReceiveState(void)
     received_length = 0;
     nCnt = 0;
     fRestorePending = false;   // a restore of the run before is dropped
+    ++uEpoch;                  // and so is a block read before now
     std::memset(abTemp, 0, sizeof(abTemp));
     std::memset(abCmd, 0, sizeof(abCmd));
 }

@@ -51,6 +51,12 @@ void CheckData(void);
 void AppendReceived(const BYTE* lpBlock, int nLength);
 extern void (*gpfnParseOnWindowThread)(void);
 
+// A reader of the port calls this before each read: the block it then hands
+// to AppendReceived is dropped when a Download's reset came in between.  Such
+// bytes belong to the time before the Download, and a "r\r" among them must
+// not undo the rate Download has just set.
+void BeginReceive(void);
+
 // The Download command's reset: both buffers zeroed, the counters to 0, and a
 // restore that was waiting for the window thread dropped with its line.
 void ResetReceiveState(void);

@@ -2,9 +2,9 @@
 // runs in orvane.exe and in the native tests.
 #include "orvane/serial/serial.h"
 
-BOOL NoteEventWait(int* pnEmpty, DWORD dwEvtMask, DWORD cbInQue)
+BOOL NoteEventWait(int* pnEmpty, DWORD dwEvtMask)
 {
-    if (dwEvtMask != 0 || cbInQue != 0)
+    if (dwEvtMask != 0)
         *pnEmpty = 0;
     else
         ++*pnEmpty;

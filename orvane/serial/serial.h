@@ -17,11 +17,12 @@ void FillDCB(const TTYINFO* npTTYInfo, int nMode, DCB* pdcb);
 // Portable: the watcher's choice to poll a port rather than wait for its
 // events.  Some drivers (a pseudo-terminal under Wine, some virtual ports) end
 // every wait at once with no event; a real port may end one now and then (a
-// line error, say).  Only EMPTY_WAITS_TO_POLL waits in a row that end with no
-// event and nothing queued make the watcher poll, for good.  *pnEmpty counts
-// them; TRUE when it is time to poll.
+// line error, say), and reports the next byte as an event.  Only
+// EMPTY_WAITS_TO_POLL waits in a row that end without a received-character
+// event make the watcher poll, for good; bytes an empty wait finds queued are
+// read all the same.  *pnEmpty counts them; TRUE when it is time to poll.
 #define EMPTY_WAITS_TO_POLL 8
-BOOL NoteEventWait(int* pnEmpty, DWORD dwEvtMask, DWORD cbInQue);
+BOOL NoteEventWait(int* pnEmpty, DWORD dwEvtMask);
 
 #ifdef _WIN32
 int ReadCommBlock(HWND hWnd, LPSTR lpszBlock, int nMaxLength);

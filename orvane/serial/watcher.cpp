@@ -47,6 +47,7 @@ void DrainPort(NPTTYINFO npTTYInfo)
     BYTE abIn[MAXBLOCK + 1];   // always a zero behind the data
     for (;;) {
         std::memset(abIn, 0, sizeof(abIn));
+        BeginReceive();
         const int nLength = ReadCommBlock(hTTYWnd, (LPSTR)abIn, MAXBLOCK);
         if (nLength <= 0)
             return;
@@ -102,13 +103,8 @@ DWORD WINAPI CommWatchProc(LPVOID lpData)
         const DWORD dwEvtMask = WaitForPortEvent(npTTYInfo, &os);
         if (!IsConnected(npTTYInfo))
             break;
-        DWORD dwErrorFlags = 0;
-        COMSTAT comStat{};
-        if (!(dwEvtMask & EV_RXCHAR) && !ClearCommError(npTTYInfo->idComDev, &dwErrorFlags, &comStat))
-            comStat.cbInQue = 0;
-        fPolling = NoteEventWait(&nEmptyWaits, dwEvtMask & EV_RXCHAR, comStat.cbInQue);
-        if ((dwEvtMask & EV_RXCHAR) || comStat.cbInQue)
-            DrainPort(npTTYInfo);
+        fPolling = NoteEventWait(&nEmptyWaits, dwEvtMask & EV_RXCHAR);
+        DrainPort(npTTYInfo);   // reads nothing when nothing has come
     }
     return EndWatch(npTTYInfo, os.hEvent, TRUE);
 }

@@ -372,43 +372,6 @@ TEST_F(OrvaneCli, StationCountsUnitsUntilCtrlC)
     EXPECT_EQ(rows[1][kResult] + rows[2][kResult] + rows[3][kResult], "PASSFAILPASS");
 }
 
-// Four modules at once, the third failing, and a fifth port that is not
-// there: one log line each, and the exit code of the first failing port in
-// the order given.
-TEST_F(OrvaneCli, SeveralPortsAtOnce)
-{
-    const fs::path other = MakeImage("other.bin", 20000, 2);
-    std::vector<std::unique_ptr<Module>> modules;
-    std::string ports;
-    for (int i = 1; i <= 4; ++i) {
-        const std::string expect = "--expect " + (i == 3 ? other : image).string();
-        modules.push_back(std::make_unique<Module>(folder, "com" + std::to_string(i), "--no-pace " + expect));
-        ports += modules.back()->link + ",";
-    }
-    ports += (folder / "com5").string();
-    Cli cli(Args(ports));
-    EXPECT_EQ(cli.Wait(), 1) << cli.output;
-
-    for (int i = 1; i <= 4; ++i) {
-        const std::string report = modules[size_t(i - 1)]->Ask("report");
-        EXPECT_EQ(Field(report, "\"image\"", "bytes"), "20000") << "port " << i;
-        EXPECT_EQ(Field(report, "", "verdict"), i == 3 ? "\"302\"" : "\"101\"") << "port " << i;
-    }
-    const std::string com = (folder / "com").string();
-    EXPECT_NE(cli.output.find("orvane-cli: " + com + "1 PASS, " + com + "2 PASS, " + com + "3 exit 1, " + com +
-                              "4 PASS, " + com + "5 exit 5; exit 1"),
-              std::string::npos)
-        << cli.output;
-    const auto rows = ReadCsv(log);
-    ASSERT_EQ(rows.size(), 6u) << Slurp(log);
-    std::map<std::string, std::string> results;
-    for (size_t i = 1; i < rows.size(); ++i)
-        results[rows[i][kPort]] = rows[i][kResult] + " " + rows[i][kImage];
-    EXPECT_EQ(results[com + "1"], "PASS image.bin") << "the log names the image given, not a child's copy";
-    EXPECT_EQ(results[com + "3"], "FAIL image.bin");
-    EXPECT_EQ(results[com + "5"], "FAIL image.bin");
-}
-
 // ---- on the production line ------------------------------------------------
 
 // Every line of --json output checked against the published schema by a real
@@ -431,6 +394,63 @@ std::vector<std::string> Events(const std::string& output, const std::string& na
         if (line.find("\"event\":\"" + name + "\"") != std::string::npos)
             events.push_back(line);
     return events;
+}
+
+// Four modules at once, the third failing, and a fifth port that is not
+// there, with --json: one log line each; the exit code of the first failing
+// port in the order given; on stdout every line valid against the schema,
+// one result per port with that port's code, the summary last with every
+// port's code; the text on stderr.
+TEST_F(OrvaneCli, SeveralPortsAtOnce)
+{
+    const fs::path other = MakeImage("other.bin", 20000, 2);
+    std::vector<std::unique_ptr<Module>> modules;
+    std::string ports;
+    for (int i = 1; i <= 4; ++i) {
+        const std::string expect = "--expect " + (i == 3 ? other : image).string();
+        modules.push_back(std::make_unique<Module>(folder, "com" + std::to_string(i), "--no-pace " + expect));
+        ports += modules.back()->link + ",";
+    }
+    ports += (folder / "com5").string();
+    Cli cli(Args(ports, {"--json"}), (folder / "text.txt").string());
+    EXPECT_EQ(cli.Wait(), 1) << cli.output;
+
+    for (int i = 1; i <= 4; ++i) {
+        const std::string report = modules[size_t(i - 1)]->Ask("report");
+        EXPECT_EQ(Field(report, "\"image\"", "bytes"), "20000") << "port " << i;
+        EXPECT_EQ(Field(report, "", "verdict"), i == 3 ? "\"302\"" : "\"101\"") << "port " << i;
+    }
+    const std::string com = (folder / "com").string(), text = Slurp(folder / "text.txt");
+    EXPECT_NE(text.find("orvane-cli: " + com + "1 PASS, " + com + "2 PASS, " + com + "3 exit 1, " + com +
+                        "4 PASS, " + com + "5 exit 5; exit 1"),
+              std::string::npos)
+        << text;
+    const auto rows = ReadCsv(log);
+    ASSERT_EQ(rows.size(), 6u) << Slurp(log);
+    std::map<std::string, std::string> results;
+    for (size_t i = 1; i < rows.size(); ++i)
+        results[rows[i][kPort]] = rows[i][kResult] + " " + rows[i][kImage];
+    EXPECT_EQ(results[com + "1"], "PASS image.bin") << "the log names the image given, not a child's copy";
+    EXPECT_EQ(results[com + "3"], "FAIL image.bin");
+    EXPECT_EQ(results[com + "5"], "FAIL image.bin");
+
+    std::ofstream(folder / "events.json") << cli.output;
+    EXPECT_EQ(Validate(folder / "events.json"), "");
+    EXPECT_EQ(Events(cli.output, "start").size(), 1u);
+    const auto events = Events(cli.output, "result"), summary = Events(cli.output, "summary");
+    ASSERT_EQ(events.size(), 5u) << cli.output;
+    ASSERT_EQ(summary.size(), 1u);
+    EXPECT_EQ(cli.output.substr(cli.output.rfind("{\"schema\"")), summary[0] + "\n") << "the summary comes last";
+    EXPECT_EQ(Field(summary[0], "", "code"), "1");
+    EXPECT_GE(Events(cli.output, "progress").size(), 40u) << "every 10% on each port";
+    for (int i = 1; i <= 5; ++i) {
+        const std::string port = "\"" + com + std::to_string(i) + "\"", code = i == 3 ? "1" : i == 5 ? "5" : "0";
+        const auto mine = std::count_if(events.begin(), events.end(), [&](const std::string& r) {
+            return Field(r, "", "port") == port && Field(r, "", "code") == code;
+        });
+        EXPECT_EQ(mine, 1) << "port " << i;
+        EXPECT_EQ(Field(summary[0], "{\"port\":" + port, "code"), code) << "port " << i;
+    }
 }
 
 // A machine with three USB serial adapters as sysfs and udev show them: two
@@ -521,42 +541,6 @@ TEST_F(OrvaneCli, ListPortsAndPortsByIdentity)
     }
     unsetenv("ORVANE_CLI_SYSROOT");
     EXPECT_EQ(Field(module.Ask("report"), "", "verdict"), "\"101\"");
-}
-
-// Four modules at once with --json, the third failing: every line valid, one
-// result per port with that port's code, the summary with every port's code.
-TEST_F(OrvaneCli, JsonEventsOfFourPorts)
-{
-    const fs::path other = MakeImage("other.bin", 20000, 2);
-    std::vector<std::unique_ptr<Module>> modules;
-    std::string ports;
-    for (int i = 1; i <= 4; ++i) {
-        const std::string expect = "--expect " + (i == 3 ? other : image).string();
-        modules.push_back(std::make_unique<Module>(folder, "com" + std::to_string(i), "--no-pace " + expect));
-        ports += (i > 1 ? "," : "") + modules.back()->link;
-    }
-    Cli cli(Args(ports, {"--json"}), (folder / "text.txt").string());
-    EXPECT_EQ(cli.Wait(), 1);
-    std::ofstream(folder / "events.json") << cli.output;
-    EXPECT_EQ(Validate(folder / "events.json"), "");
-    EXPECT_EQ(Events(cli.output, "start").size(), 1u);
-    const auto results = Events(cli.output, "result");
-    ASSERT_EQ(results.size(), 4u) << cli.output;
-    const auto summary = Events(cli.output, "summary");
-    ASSERT_EQ(summary.size(), 1u);
-    EXPECT_EQ(cli.output.substr(cli.output.rfind("{\"schema\"")), summary[0] + "\n") << "the summary comes last";
-    EXPECT_EQ(Field(summary[0], "", "code"), "1");
-    for (int i = 1; i <= 4; ++i) {
-        const std::string port = "\"" + modules[size_t(i - 1)]->link + "\"";
-        const std::string code = i == 3 ? "1" : "0";
-        const auto mine = std::count_if(results.begin(), results.end(), [&](const std::string& r) {
-            return Field(r, "", "port") == port && Field(r, "", "code") == code;
-        });
-        EXPECT_EQ(mine, 1) << "port " << i;
-        EXPECT_EQ(Field(summary[0], "{\"port\":" + port, "code"), code) << "port " << i;
-        EXPECT_GE(Events(cli.output, "progress").size(), 40u) << "every 10% on each port";
-    }
-    EXPECT_NE(Slurp(folder / "text.txt").find("PASS  MRQ-520W"), std::string::npos) << "the text goes to stderr";
 }
 
 // --retries re-runs a unit from the wake-up after no answer, never after 302.

@@ -361,7 +361,7 @@ std::string Simulator::handle(const std::string& request)
         for (uint64_t id : out_.clear())
             module_.reply_dropped(id, now_ms());
         inbox_.clear();
-        pty_.discard_input();   // a fresh module: nothing of the last run still on the line
+        pty_.discard_input();   // a fresh module: nothing of the last run still on the line, either way
         opt_.pace = start_opt_.pace;
         opt_.gulp = start_opt_.gulp;
         opt_.byte_delay_ms = start_opt_.byte_delay_ms;

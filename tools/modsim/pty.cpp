@@ -87,7 +87,7 @@ bool Pty::reset_line(std::string& error)
 void Pty::discard_input()
 {
     if (master_ >= 0)
-        tcflush(master_, TCIFLUSH);
+        tcflush(master_, TCIOFLUSH);
 }
 
 bool Pty::open(const std::string& link, std::string& error)

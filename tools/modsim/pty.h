@@ -24,7 +24,8 @@ public:
     bool open(const std::string& link, std::string& error);
     // Puts the line back to raw 19200 8N1, as a fresh pty has it.
     bool reset_line(std::string& error);
-    // Drops what the other side wrote that has not been read yet.
+    // Drops what is on the line unread, either way: what the other side
+    // wrote and what this side wrote that the other has not read yet.
     void discard_input();
     // Closes both ends; whoever has the slave open sees a hang-up.
     void close();

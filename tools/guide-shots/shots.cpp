@@ -1,7 +1,8 @@
 // The user guide's screenshots (scripts/guide-shots): what a technician
-// sees at each stage, taken from a real run.  Each picture is named
-// guide-*; the script keeps those and trims them to the windows.
-#include "../lib/driver.h"
+// sees at each stage, taken from a real run by the end-to-end driver, which
+// this suite is built into.  Each picture is named guide-*; the script keeps
+// those and trims them to the windows.  Snap paints what is due first.
+#include "tests/e2e/lib/driver.h"
 
 namespace {
 
@@ -13,11 +14,9 @@ void NoPort()
     REQUIRE(Attach() != NULL, "no window of class TTYWndClass appeared");
     HWND hBox = WaitBox("Connection failed.");
     REQUIRE(hBox != NULL, "no \"Connection failed.\" box");
-    Settle();
     Snap("guide-connection-failed");
     CHECK(KeyCloses(hBox, VK_RETURN), "Enter did not close the box");
     CHECK(WaitUntil([]() { return IsWindowVisible(gMain) != FALSE; }), "the main window did not show");
-    Settle();
 
     Chord(gMain, { VK_MENU, 'S' });
     HWND hDlg = WaitDialog("Serial Port Setting");
@@ -26,11 +25,9 @@ void NoPort()
     SendMessageA(hPort, CB_SHOWDROPDOWN, TRUE, 0);
     CHECK(WaitUntil([&]() { return SendMessageA(hPort, CB_GETDROPPEDSTATE, 0, 0) != 0; }),
           "the port list did not open");
-    Settle();
     Snap("guide-settings-port");
     SendMessageA(hPort, CB_SHOWDROPDOWN, FALSE, 0);
     CHECK(KeyCloses(hDlg, VK_ESCAPE), "Esc did not close Settings");
-    Settle();
 }
 
 // Started with the module on COM1: the main window, connected.
@@ -38,7 +35,6 @@ void MainWindow()
 {
     REQUIRE(Attach() != NULL, "no window of class TTYWndClass appeared");
     CHECK(WaitUntil([]() { return IsWindowVisible(gMain) != FALSE; }), "the main window did not show");
-    Settle();
     Snap("guide-main");
 }
 
@@ -47,10 +43,8 @@ void Settings()
     Chord(gMain, { VK_MENU, 'S' });
     HWND hDlg = WaitDialog("Serial Port Setting");
     REQUIRE(hDlg != NULL, "Alt+S opened no Settings dialog");
-    Settle();
     Snap("guide-settings");
     CHECK(KeyCloses(hDlg, VK_ESCAPE), "Esc did not close Settings");
-    Settle();
 }
 
 // A download to its success, each stage slow enough to be pictured, then
@@ -77,7 +71,6 @@ void Downloads()
 // The terminal after the downloads: what the module said.
 void Terminal()
 {
-    Settle();
     Snap("guide-terminal");
 }
 
