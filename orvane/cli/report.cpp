@@ -527,9 +527,9 @@ int RunReport(const std::vector<std::string>& args)
         std::string failures;
         for (const auto& f : s.TopFailures(3))
             failures += (failures.empty() ? "" : ", ") + f.first + " " + std::to_string(f.second);
-        std::printf("%s %6lld %7lld %7lld %11s %8lld %7s %7s  %s\n", Column(name.empty() ? "(none)" : name, width, false).c_str(),
+        std::printf("%s %6lld %7lld %7lld %11s %8lld %7s %7s%s%s\n", Column(name.empty() ? "(none)" : name, width, false).c_str(),
                     s.units, s.passed, s.failed, Percent(s.firstPass, s.units).c_str(), s.retries,
-                    Fixed(s.Mean(), 2).c_str(), Fixed(s.P95(), 2).c_str(), failures.c_str());
+                    Fixed(s.Mean(), 2).c_str(), Fixed(s.P95(), 2).c_str(), failures.empty() ? "" : "  ", failures.c_str());
     };
     for (const auto& g : r.groups)
         row(g.first, g.second);

@@ -216,7 +216,7 @@ int RunPort(const Options& options, Screen& screen)
 
     int code = kExitInstalled;
     auto summary = [&] {
-        if (o.station)
+        if (o.station && !o.watched)   // --watch's parent sums every station of the port up
             screen.Note(0, c.port + "  station: " + Counted(c.pass, c.fail));
     };
     c.stopNow = [&](const UnitReport& r) {
