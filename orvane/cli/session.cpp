@@ -252,7 +252,9 @@ int RunPort(const Options& options, Screen& screen)
                 break;
             }
             finish(r);
-            if (c.attempt > o.retries || !Retryable(r.code) || Interrupts() > interrupts)
+            // Under --watch a port that went away is not opened again: it
+            // gets a new station when it is back.
+            if (c.attempt > o.retries || !Retryable(r.code) || Interrupts() > interrupts || (o.watched && PortGone()))
                 break;
             screen.Note(0, c.port + "  retrying: attempt " + std::to_string(c.attempt + 1) + " of " +
                                std::to_string(o.retries + 1) + ", from the wake-up");

@@ -426,7 +426,11 @@ bool ReadUnitId()
     if (c.idKnown || c.ids == nullptr || gUnit.stage == kWake || gUnit.outcome != kRunning)
         return true;
     const Clock::time_point since = Clock::now();
+    bool waiting = false;
     const bool read = c.ids->Next(&c.unitId, [&] {
+        if (!waiting)
+            Note("waiting for the unit id (scan the label)");
+        waiting = true;
         Live("waiting for the unit id (scan the label)  " + std::to_string(int(Since(since))) + " s");
         return PortGone() || Interrupts() > gUnit.interruptBase;
     });
@@ -666,7 +670,7 @@ UnitReport RunUnit(UnitContext& context)
         r.unit = !(PortGone() && context.options->watched);
         return r;
     }
-    ResetReceiveState();
+    PortResetReceive();
     std::snprintf(gszMyFileName, sizeof(gszMyFileName), "%s", context.image->path.c_str());
     InstallInit(context.hDlg);
 

@@ -778,7 +778,18 @@ TEST_F(OrvaneCli, HundredUnitsWithIdsFromAFifoPerPort)
             (folder / "text.txt").string());
     ASSERT_TRUE(cli.WaitUntil([&] { return cli.Count("\"result\":\"PASS\"") >= 100; }, 60s)) << Slurp(folder / "text.txt");
     // Each port's 26th module has answered and waits for an id that does not come.
-    ASSERT_TRUE(cli.WaitFor("\"text\":\"Initializing!\"", 104)) << Slurp(folder / "text.txt");
+    auto waiting = [&] {
+        const std::string text = Slurp(folder / "text.txt");
+        size_t n = 0;
+        for (size_t at = text.find("] waiting for the unit id"); at != std::string::npos;
+             at = text.find("] waiting for the unit id", at + 1))
+            ++n;
+        return n == 4;
+    };
+    const auto end = Clock::now() + 20s;
+    while (!waiting() && Clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(waiting()) << Slurp(folder / "text.txt");
     cli.Interrupt();
     EXPECT_EQ(cli.Wait(), 6) << "the units waiting for an id were cancelled";
     std::ofstream(folder / "events.json") << cli.output;
