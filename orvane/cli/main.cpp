@@ -10,6 +10,8 @@
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "report")
+        return RunReport(std::vector<std::string>(argv + 2, argv + argc));
     Options options;
     std::string error;
     if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
@@ -46,6 +48,8 @@ int main(int argc, char** argv)
         return RunCheck(options);
 
     CatchInterrupts();
+    if (options.watch)
+        return RunWatch(options);
     if (options.ports.size() > 1)
         return RunPorts(options);
     const Screen::Mode mode = options.child                          ? Screen::kChild

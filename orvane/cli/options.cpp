@@ -92,8 +92,18 @@ bool ParseDigest(const std::string& text, std::string* digest)
 
 const char* const kValueOptions[] = {
     "--port", "--image", "--rate", "--normal-rate", "--verdict-timeout", "--wake-timeout", "--log", "--image-name",
-    "--retries", "--sha256", "--expect-model", "--job",
+    "--retries", "--sha256", "--expect-model", "--job", "--match", "--unit-id", "--unit-id-from", "--operator",
+    "--bench", "--child-image", "--adapter",
 };
+
+// Texts that end up in log fields and events: one line, no control bytes.
+bool TextOk(const std::string& text)
+{
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}
 
 bool TakesValue(const std::string& name)
 {
@@ -120,8 +130,28 @@ bool Apply(const std::string& name, const std::string& value, Options* o, std::s
         o->portsGiven = o->ports;
     } else if (name == "--image") {
         o->image = value;
-    } else if (name == "--image-name") {
+    } else if (name == "--child-image") {
         o->imageName = value;
+    } else if (name == "--adapter") {
+        o->adapter = value;
+    } else if (name == "--match") {
+        for (const std::string& match : SplitPorts(value))
+            if (!match.empty())
+                o->matches.push_back(match);
+        if (o->matches.empty()) {
+            *error = "--match needs usb:VID:PID[:SERIAL], serial:SERIAL or a pattern, not \"" + value + "\"";
+            return false;
+        }
+    } else if (name == "--unit-id" || name == "--operator" || name == "--bench" || name == "--image-name") {
+        if (!TextOk(value) || (name != "--unit-id" && value.empty())) {
+            *error = name + " takes a line of text, not \"" + value + "\"";
+            return false;
+        }
+        (name == "--unit-id" ? o->unitId : name == "--operator" ? o->operatorName
+                                          : name == "--bench"  ? o->bench
+                                                               : o->imageLabel) = value;
+    } else if (name == "--unit-id-from") {
+        o->unitIdFrom = value;
     } else if (name == "--log") {
         o->log = value;
     } else if (name == "--rate") {
@@ -204,8 +234,17 @@ bool LoadJob(const std::string& path, Options* o, std::string* error)
             o->station = value == "yes" || value == "true";
             continue;
         }
+        if (key == "watch") {
+            if (value != "yes" && value != "no" && value != "true" && value != "false") {
+                *error = where + "watch takes yes or no, not " + value;
+                return false;
+            }
+            o->watch = value == "yes" || value == "true";
+            continue;
+        }
         static const char* const kKeys[] = {"image", "sha256", "expect-model", "rate", "normal-rate",
-                                            "verdict-timeout", "wake-timeout", "retries", "log", "port", "ports"};
+                                            "verdict-timeout", "wake-timeout", "retries", "log", "port", "ports",
+                                            "match", "unit-id-from", "operator", "bench", "image-name"};
         bool known = false;
         for (const char* k : kKeys)
             known = known || key == k;
@@ -214,7 +253,8 @@ bool LoadJob(const std::string& path, Options* o, std::string* error)
             return false;
         }
         const std::string name = "--" + (key == "ports" ? std::string("port") : key);
-        if (!Apply(name, key == "image" || key == "log" ? relative(value) : value, o, error)) {
+        const bool path = key == "image" || key == "log" || (key == "unit-id-from" && value != "-");
+        if (!Apply(name, path ? relative(value) : value, o, error)) {
             *error = where + *error;
             return false;
         }
@@ -260,9 +300,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             return true;
         }
         if (name == "--station" || name == "--child" || name == "--list-ports" || name == "--json" ||
-            name == "--check") {
+            name == "--check" || name == "--watch" || name == "--watched") {
             bool& flag = name == "--station" ? o->station : name == "--child" ? o->child
-                         : name == "--list-ports" ? o->listPorts : name == "--json" ? o->json : o->check;
+                         : name == "--list-ports" ? o->listPorts : name == "--json" ? o->json
+                         : name == "--watch" ? o->watch : name == "--watched" ? o->watched : o->check;
             flag = true;
             continue;
         }
@@ -280,8 +321,27 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
     }
     if (o->listPorts)
         return true;
-    if (o->ports.empty() || o->image.empty()) {
-        *error = o->ports.empty() ? "--port is missing" : "--image is missing";
+    if (o->watch) {
+        if (!o->ports.empty() || o->matches.empty() || o->check) {
+            *error = o->matches.empty() ? "--watch needs --match (which ports to follow)"
+                                        : "--watch follows the ports that --match names; it takes no --port or --check";
+            return false;
+        }
+        o->station = true;
+    } else if (!o->matches.empty()) {
+        *error = "--match goes with --watch";
+        return false;
+    }
+    if ((o->ports.empty() && !o->watch) || o->image.empty()) {
+        *error = o->image.empty() ? "--image is missing" : "--port is missing";
+        return false;
+    }
+    if (!o->unitId.empty() && !o->unitIdFrom.empty()) {
+        *error = "--unit-id and --unit-id-from: give one";
+        return false;
+    }
+    if (o->unitIdFrom == "-" && (o->watch || o->ports.size() > 1)) {
+        *error = "--unit-id-from - reads the console, for one port only; give each port a file ({port} in its name)";
         return false;
     }
     if (o->child && o->ports.size() != 1) {
@@ -293,7 +353,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
 
 std::vector<std::string> ChildArguments(const Options& o, const std::string& port, const std::string& image)
 {
-    std::vector<std::string> args = {"--port", port, "--image", image, "--image-name", o.imageName,
+    std::vector<std::string> args = {"--port", port, "--image", image, "--child-image", o.imageName,
                                      "--rate", std::to_string(o.rate), "--normal-rate", std::to_string(o.normalRate)};
     if (o.verdictTimeout > 0)
         args.insert(args.end(), {"--verdict-timeout", Seconds(o.verdictTimeout)});
@@ -311,8 +371,27 @@ std::vector<std::string> ChildArguments(const Options& o, const std::string& por
         args.push_back("--station");
     if (o.json)
         args.push_back("--json");
+    const std::pair<const char*, const std::string*> texts[] = {
+        {"--unit-id", &o.unitId}, {"--unit-id-from", &o.unitIdFrom}, {"--operator", &o.operatorName},
+        {"--bench", &o.bench},    {"--image-name", &o.imageLabel},   {"--adapter", &o.adapter},
+    };
+    for (const auto& t : texts)
+        if (!t.second->empty())
+            args.insert(args.end(), {t.first, *t.second});
+    if (o.watch)
+        args.push_back("--watched");
     args.push_back("--child");
     return args;
+}
+
+std::string UnitIdPath(const Options& o, const std::string& port)
+{
+    std::string path = o.unitIdFrom;
+    const size_t slash = port.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? port : port.substr(slash + 1);
+    for (size_t at; (at = path.find("{port}")) != std::string::npos;)
+        path.replace(at, 6, name);
+    return path;
 }
 
 const char* HelpText()
@@ -326,6 +405,11 @@ SYNOPSIS
                [--wake-timeout SECONDS] [--log FILE] [--station]
                [--retries N] [--sha256 HEX] [--expect-model 520W|41|710F]
                [--json] [--check] [--job FILE]
+               [--unit-id TEXT | --unit-id-from FILE] [--operator NAME]
+               [--bench NAME] [--image-name LABEL]
+    orvane-cli --watch --match usb:VID:PID[:SERIAL]|serial:SERIAL|PATTERN
+               --image FILE [the options of a station]
+    orvane-cli report LOG... [--by port|bench|day|image|operator] [--json]
     orvane-cli --list-ports [--json]
     orvane-cli --help | --version
 
@@ -409,8 +493,9 @@ OPTIONS
         file is new: start (ISO 8601, UTC), port, model (MRQ-520W, MRQ-41,
         MRQ-710F, or empty when the module never said), image, size,
         sha256, duration_s, bytes_per_s, result (PASS, FAIL, CANCELLED),
-        reason, attempt, reason_code.  Several processes may append to the
-        same file at once.
+        reason, attempt, reason_code, unit_id, operator, bench,
+        tool_version, image_label, adapter, boot_line, flags.  Several
+        processes may append to the same file at once.
 
     --station
         After each unit wait for the next one on the same port and count
@@ -429,9 +514,49 @@ OPTIONS
     --job FILE
         Read options from FILE: "key = value" lines (image, sha256,
         expect-model, rate, normal-rate, verdict-timeout, wake-timeout,
-        retries, log, station, ports) and # comments; paths are relative to
-        the file's folder.  Options on the command line override it.  An
+        retries, log, station, ports, watch, match, unit-id-from, operator,
+        bench, image-name) and # comments; paths are relative to the
+        file's folder.  Options on the command line override it.  An
         unknown key or a bad value is exit 7, naming the file and line.
+
+    --watch
+        Follow the ports that --match names as they come and go: a station
+        (--station) starts on each port as it appears and ends when it goes
+        away; an adapter plugged back in gets a station again.  A unit cut
+        off mid-image fails with exit 5, "the port went away".  One line per
+        port with its PASS and FAIL counts and one with the bench's (plain
+        lines or --json events when not on a terminal); Ctrl+C ends every
+        station as Ctrl+C ends one, and prints the summary.  Exit: the code
+        of the first unit that did not pass, 0 when none.
+
+    --match usb:VID:PID[:SERIAL] | serial:SERIAL | PATTERN
+        Which ports --watch follows (repeat it, or separate by commas): an
+        adapter's identity as --port takes it, or a pattern with * and ?
+        on the port's name or one of its links (/dev/ttyUSB*,
+        /dev/serial/by-id/usb-FTDI*, COM*).  On Linux a pattern that is a
+        path is also looked up in the file system: a folder of links that
+        a bench keeps (/srv/bench/port?) is followed as well.
+
+    --unit-id TEXT
+        The id of the unit (its serial number, its label).
+
+    --unit-id-from FILE
+        A line per unit, read when the unit has answered the wake-up (a
+        unit waits there until its line has come): a file, a FIFO that a
+        scanner program writes, or - for the console, where a barcode
+        scanner types the label and Enter (one port only).  {port} in FILE
+        stands for the port's name (its last path part: ttyUSB0, COM12), so
+        that each port has its own: --unit-id-from /run/bench/{port}.ids.
+        An empty line is a unit without an id.
+
+    --operator NAME, --bench NAME, --image-name LABEL
+        Who runs the bench, which bench it is, and the image's label (its
+        release name); they go into the log and the result events.  The
+        log and the result event also carry the tool version, the
+        adapter's identity (VID:PID:SERIAL where known), the attempt and
+        the first line the boot monitor printed.  A unit id that is empty,
+        or that this bench's log already has, is flagged (flags column,
+        "flags" field) and logged again: never merged.
 
     --list-ports
         Every serial port of this machine with what identifies it (driver,
@@ -444,6 +569,16 @@ OPTIONS
 
     --version
         The version of orvane-cli (and of orvane, which it comes with).
+
+REPORT
+    orvane-cli report LOG... reads the logs of any number of benches (CSV
+    of every layout orvane-cli has written, and --json output) and prints
+    per port (or --by bench, day, image, operator): units, passed, failed,
+    first-pass yield, retries, mean and 95th-percentile duration, and the
+    most common failures.  The attempts of a unit count as one unit.  A
+    torn or foreign line is counted and named by file and line; lines of
+    an older layout are read and named.  --json: one report_group event
+    per group and a report event with the totals.
 
 EXIT STATUS
     0   installed (with --station: no unit failed)
@@ -480,5 +615,13 @@ EXAMPLES
     A production bench: one unit after another until Ctrl+C, giving up on
     a unit that stops answering before the image after 10 s:
         orvane-cli --port /dev/ttyUSB0 --image mrq520w.bin --station --wake-timeout 10 --log line3.csv
+
+    A hub of FTDI adapters, each unit's label scanned on the console's
+    scanner program into a FIFO per port, logged to the shared folder:
+        orvane-cli --watch --match usb:0403:6001 --image mrq41.bin --unit-id-from /run/bench/{port}.ids
+                   --operator ann --bench line3-b2 --log /srv/logs/line3-b2.csv
+
+    The week's yield of every bench, per day:
+        orvane-cli report /srv/logs/*.csv --by day
 )";
 }

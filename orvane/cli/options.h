@@ -40,9 +40,23 @@ struct Options
     std::string job;                // the job file the options came from, if any
     std::vector<std::string> portsGiven;   // --port as given, before identities were resolved
 
+    // A bench that follows adapters as they come and go (--watch): a station
+    // on every port that matches one of these.
+    bool watch = false;
+    std::vector<std::string> matches;
+
+    // Who and what each unit is, for the log and the result events.
+    std::string unitId;          // --unit-id: one unit's id
+    std::string unitIdFrom;      // --unit-id-from: a line per unit; {port} stands for the port's name
+    std::string operatorName;
+    std::string bench;
+    std::string imageLabel;      // --image-name
+
     // Between a parent and the child it starts for one of several ports.
     bool child = false;
-    std::string imageName;   // what the log calls the image (the parent's file)
+    bool watched = false;        // the child of --watch: a port gone while waiting ends it quietly
+    std::string imageName;       // what the log calls the image (the parent's file)
+    std::string adapter;         // the adapter's identity, as the parent found it
 };
 
 // Reads the arguments (without the program name), after the job file's
@@ -59,6 +73,10 @@ const char* ToolVersion();
 // The arguments that make a child run one of the ports with the same options.
 std::vector<std::string> ChildArguments(const Options& options, const std::string& port,
                                         const std::string& image);
+
+// --unit-id-from for one port: {port} becomes the port's own name (its last
+// path part), so each port of a bench can have a file or FIFO of its own.
+std::string UnitIdPath(const Options& options, const std::string& port);
 
 const char* HelpText();
 

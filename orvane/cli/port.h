@@ -27,6 +27,12 @@ bool PortGone();
 // Every received block goes here before the reply parser (AppendReceived).
 void PortSetTap(void (*pfnTap)(const BYTE* lpBlock, int nLength));
 
+// Empties the receive buffers for a new unit (ResetReceiveState), never in
+// the middle of a block being read: such a block would hold bytes from both
+// sides of the reset (the module's answer to the new unit's first carriage
+// returns among them) and be dropped whole.
+void PortResetReceive();
+
 // Waits until what was written has left the port (natively; on Windows a
 // write of the port link already ends so).
 void PortDrain();

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -27,6 +28,7 @@ std::string gPath;
 int gFd = -1;
 std::thread gReader;
 std::atomic<bool> gGone{false};
+std::mutex gReading;   // a read and its hand-over, against PortResetReceive
 
 // A hung-up line reads as its end (0) or fails with EIO; an unplugged
 // adapter's device fails with EIO, ENXIO or ENODEV.
@@ -64,6 +66,7 @@ void ReadPort()
         }
         if (ready == 0)
             continue;
+        std::lock_guard<std::mutex> hold(gReading);
         BeginReceive();
         const ssize_t n = read(gFd, abBlock, sizeof(abBlock));
         if (n > 0) {
@@ -135,7 +138,10 @@ BOOL SetupConnection(HWND hWnd, int nMode)
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
     // What was written at the old rate goes out at it (the reset "r\r").
-    return tcsetattr(gFd, TCSADRAIN, &tio) == 0;
+    if (tcsetattr(gFd, TCSADRAIN, &tio) == 0)
+        return TRUE;
+    NoteWriteError(errno);   // a line that hung up before the reader noticed
+    return FALSE;
 }
 
 BOOL ClearCommOutput(HWND hWnd)
@@ -244,6 +250,12 @@ bool PortGone()
 void PortSetTap(void (*pfnTap)(const BYTE*, int))
 {
     gpfnTap = pfnTap;
+}
+
+void PortResetReceive()
+{
+    std::lock_guard<std::mutex> hold(gReading);
+    ResetReceiveState();
 }
 
 void PortDrain()

@@ -117,6 +117,13 @@ void PortSetTap(void (*pfnTap)(const BYTE*, int))
     gpfnTap = pfnTap;
 }
 
+// orvane.exe's watcher reads on its own terms; the reset is the Download
+// command's.
+void PortResetReceive()
+{
+    ResetReceiveState();
+}
+
 void PortDrain() {}
 
 void PortWait(int ms)

@@ -52,6 +52,65 @@ std::string Candidate(const PortInfo& p)
 
 } // namespace
 
+std::string AdapterIdentity(const std::string& port, const std::vector<PortInfo>& ports)
+{
+    const std::string device = PortDevice(port);
+    for (const PortInfo& p : ports) {
+        if (p.name != port && PortDevice(p.name) != device)
+            continue;
+        if (!p.vid.empty())
+            return p.vid + ":" + p.pid + (p.serial.empty() ? "" : ":" + p.serial);
+        return p.serial;
+    }
+    return std::string();
+}
+
+bool MatchesText(const std::string& pattern, const std::string& text)
+{
+    // Iterative glob: the last * seen can take one more character on a miss.
+    size_t p = 0, t = 0, star = std::string::npos, mark = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
+            ++p;
+            ++t;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            mark = t;
+        } else if (star != std::string::npos) {
+            p = star + 1;
+            t = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+bool MatchesPort(const std::string& match, const PortInfo& port)
+{
+    if (IsIdentity(match)) {
+        const std::vector<std::string> parts = Split(match, ':');
+        if (parts[0] == "serial")
+            return parts.size() == 2 && !port.serial.empty() && Lower(port.serial) == Lower(parts[1]);
+        return (parts.size() == 3 || parts.size() == 4) && port.vid == Lower(parts[1]) && port.pid == Lower(parts[2]) &&
+               (parts.size() == 3 || Lower(port.serial) == Lower(parts[3]));
+    }
+#ifdef _WIN32
+    const std::string name = Lower(port.name), pattern = Lower(match);   // COM names know no case
+    if (MatchesText(pattern, name))
+        return true;
+#else
+    if (MatchesText(match, port.name))
+        return true;
+#endif
+    for (const std::string& link : port.links)
+        if (MatchesText(match, link))
+            return true;
+    return false;
+}
+
 bool IsIdentity(const std::string& spec)
 {
     return spec.rfind("usb:", 0) == 0 || spec.rfind("serial:", 0) == 0;

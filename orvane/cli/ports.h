@@ -19,8 +19,20 @@ struct PortInfo
     std::vector<std::string> links;   // /dev/serial/by-id and by-path links to it
 };
 
-// Every port the machine has, in name order (platform).
-std::vector<PortInfo> ListPorts();
+// Every port the machine has, in name order (platform).  Without
+// describePtys a pseudo-terminal's master holder is not looked for (that
+// reads every process's open files).
+std::vector<PortInfo> ListPorts(bool describePtys = true);
+
+// The adapter a port is on, as VID:PID:SERIAL (VID:PID without a serial
+// number, SERIAL alone without USB), or "" when nothing identifies it.
+std::string AdapterIdentity(const std::string& port, const std::vector<PortInfo>& ports);
+
+// A port that --watch's --match names: usb:VID:PID[:SERIAL] and serial:SERIAL
+// by its identity, any other text as a pattern (* and ?) on its name or one
+// of its links.
+bool MatchesPort(const std::string& match, const PortInfo& port);
+bool MatchesText(const std::string& pattern, const std::string& text);
 
 // The device a port name stands for (a link resolved), or the name itself.
 std::string PortDevice(const std::string& name);

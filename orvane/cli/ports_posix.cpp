@@ -93,7 +93,7 @@ std::map<std::string, std::string> PtyHolders()
 
 } // namespace
 
-std::vector<PortInfo> ListPorts()
+std::vector<PortInfo> ListPorts(bool describePtys)
 {
     const std::string root = Root();
     const fs::path sys = root + "/sys", dev = root + "/dev";
@@ -121,7 +121,7 @@ std::vector<PortInfo> ListPorts()
                     port.links.push_back(link.path().string());
         }
     if (root.empty()) {
-        const std::map<std::string, std::string> holders = PtyHolders();
+        const std::map<std::string, std::string> holders = describePtys ? PtyHolders() : std::map<std::string, std::string>();
         for (const auto& entry : fs::directory_iterator(dev / "pts", ec)) {
             const std::string n = entry.path().filename().string();
             if (n.find_first_not_of("0123456789") != std::string::npos)

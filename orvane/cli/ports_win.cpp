@@ -111,7 +111,7 @@ void FromDeviceMap(std::vector<PortInfo>* ports)
 
 } // namespace
 
-std::vector<PortInfo> ListPorts()
+std::vector<PortInfo> ListPorts(bool)
 {
     std::vector<PortInfo> ports;
     FromDeviceInformation(&ports);

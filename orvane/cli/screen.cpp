@@ -10,6 +10,7 @@ const char kTagLive = 'L';
 const char kTagMilestone = 'M';
 const char kTagCounts = 'C';
 const char kTagEvent = 'J';
+const char kTagGone = 'G';
 
 std::string Tagged(char tag, const std::string& text)
 {
@@ -47,8 +48,8 @@ std::string Screen::Fit(const std::string& text) const
 void Screen::Redraw()
 {
     std::string text;
-    if (drawn_ && live_.size() > 1)
-        text += "\r\x1b[" + std::to_string(live_.size() - 1) + "A";
+    if (drawn_ && drawnRows_ > 1)
+        text += "\r\x1b[" + std::to_string(drawnRows_ - 1) + "A";
     for (size_t i = 0; i < live_.size(); ++i) {
         text += '\r';
         text += Fit(live_[i]);
@@ -56,7 +57,25 @@ void Screen::Redraw()
             text += '\n';
     }
     drawn_ = true;
+    drawnRows_ = live_.size();
     Emit(text);
+}
+
+int Screen::AddRow()
+{
+    live_.emplace_back();
+    return int(live_.size() - 1);
+}
+
+void Screen::Gone()
+{
+    if (mode_ == kChild)
+        Emit(Tagged(kTagGone, "gone"));
+}
+
+bool Screen::IsGone(const std::string& line)
+{
+    return line.size() >= 2 && line[0] == kTagGone && line[1] == '\t';
 }
 
 void Screen::Note(int row, const std::string& text)
@@ -75,9 +94,15 @@ void Screen::Note(int row, const std::string& text)
             return;
         }
         // Over the first changing line; they are all drawn again below it.
-        std::string up = live_.size() > 1 ? "\x1b[" + std::to_string(live_.size() - 1) + "A" : "";
+        std::string up = drawnRows_ > 1 ? "\x1b[" + std::to_string(drawnRows_ - 1) + "A" : "";
         drawn_ = false;
-        Emit("\r" + up + Pad(text) + "\n");
+        // A long note is cut into lines the width of the screen, each padded:
+        // a line the terminal wrapped would keep the end of what stood there.
+        const size_t width = size_t(width_ > 1 ? width_ - 1 : 79);
+        std::string lines;
+        for (size_t at = 0; at == 0 || at < text.size(); at += width)
+            lines += Pad(text.substr(at, width)) + "\n";
+        Emit("\r" + up + lines);
         Redraw();
         return;
     }
@@ -150,6 +175,8 @@ bool Screen::FromChild(int row, const std::string& line, int* pass, int* fail)
         return false;
     case kTagEvent:
         Event(text);
+        return false;
+    case kTagGone:
         return false;
     default:
         Note(row, text);

@@ -18,8 +18,13 @@ public:
 
     void Note(int row, const std::string& text);
     void Live(int row, const std::string& text, bool milestone = false);
+    // A new changing line below the others (--watch: a port that came);
+    // its row.
+    int AddRow();
     // Station counts, for a parent to add up (a child's only).
     void Counts(int pass, int fail);
+    // A child of --watch tells its parent that its port went away.
+    void Gone();
     // A JSON event, one whole line on standard output (a child's go to its
     // parent, which writes them out one by one).
     void Event(const std::string& json);
@@ -29,6 +34,8 @@ public:
     // A line from a child shown on the row (an event written out); a counts
     // line is returned in *pass and *fail instead (and true).
     bool FromChild(int row, const std::string& line, int* pass, int* fail);
+    // A child's line that says its port went away.
+    static bool IsGone(const std::string& line);
 
 private:
     void Emit(const std::string& text);
@@ -41,6 +48,7 @@ private:
     std::FILE* out_;
     std::vector<std::string> live_;
     bool drawn_ = false;
+    size_t drawnRows_ = 0;   // the changing lines on the screen now
 };
 
 #endif

@@ -5,6 +5,8 @@
 #include "orvane/cli/session.h"
 
 #include "orvane/cli/events.h"
+#include "orvane/cli/identity.h"
+#include "orvane/cli/logfile.h"
 #include "orvane/cli/port.h"
 #include "orvane/cli/ports.h"
 #include "orvane/cli/system.h"
@@ -108,9 +110,10 @@ bool Retryable(int code)
     return code == kExitNoVerdict || code == kExitNoWake || code == kExitPort;
 }
 
-void WriteLog(const Options& o, const UnitReport& r, const std::string& port, const ImageInfo& image)
+void WriteLog(const Options& o, UnitReport r, const std::string& port, const ImageInfo& image)
 {
     std::string error;
+    Stamp(&r, o);
     if (!o.log.empty() && !AppendLocked(o.log, LogHeader(), LogLine(r, port, image), &error))
         std::fprintf(stderr, "orvane-cli: %s\n", error.c_str());
 }
@@ -122,8 +125,11 @@ std::string Counted(int pass, int fail)
 
 } // namespace
 
-int RunPort(const Options& o, Screen& screen)
+int RunPort(const Options& options, Screen& screen)
 {
+    Options o = options;
+    if (!o.child)
+        o.adapter = AdapterIdentity(o.ports[0], ListPorts(false));
     ImageInfo image;
     image.name = o.imageName.empty() ? BaseName(o.image) : o.imageName;
     UnitContext c;
@@ -131,9 +137,41 @@ int RunPort(const Options& o, Screen& screen)
     c.image = &image;
     c.screen = &screen;
     c.port = o.ports[0];
-    auto finish = [&](const UnitReport& r) {
+    // A unit's end: its flags worked out with the log locked (an id is
+    // repeated when this bench's log has it already, whoever wrote it), the
+    // log line, then what is shown.
+    SeenIds seen;
+    const bool idsInUse = !o.unitId.empty() || !o.unitIdFrom.empty();
+    std::string device;   // what the port was when opened: a link may be gone by the unit's end
+    auto finish = [&](UnitReport r) {
+        Stamp(&r, o);
+        r.device = device;
+        bool flagged = false;
+        auto flag = [&] {
+            flagged = true;
+            if (r.attempt > 1) {
+                r.flags = c.flags;
+                return;
+            }
+            r.flags.clear();
+            const std::string f = idsInUse && c.idKnown ? seen.Flag(r.unitId) : std::string();
+            if (!f.empty())
+                r.flags.push_back(f);
+            c.flags = r.flags;
+        };
+        std::string error;
+        if (!o.log.empty() &&
+            !AppendLockedAfter(o.log, LogHeader(), &seen.logOffset,
+                               [&](const std::string& line) { seen.FromLog(line, o.bench); },
+                               [&] {
+                                   flag();
+                                   return LogLine(r, c.port, image);
+                               },
+                               &error))
+            std::fprintf(stderr, "orvane-cli: %s\n", error.c_str());
+        if (!flagged)
+            flag();
         ShowReport(c, r);
-        WriteLog(o, r, c.port, image);
     };
     // A run of one port in this process says how the run went itself.
     auto done = [&](int code) {
@@ -151,17 +189,34 @@ int RunPort(const Options& o, Screen& screen)
     }
     if (!o.child)
         Banner(screen, o, image);
+    UnitIds ids;
+    if (!o.unitIdFrom.empty()) {
+        if (!ids.Open(UnitIdPath(o, c.port), &error)) {
+            screen.Note(0, c.port + "  " + error);
+            return done(kExitUsage);
+        }
+        c.ids = &ids;
+    }
     c.hDlg = PortAttach(c.port, o.normalRate, o.rate);
     PortSetTap(TapReceived);
     if (c.hDlg == NULL || !PortOpen(&error)) {
+        if (o.watched) {
+            // Gone again before its station could open it, or held by
+            // another program: no unit was there.
+            screen.Note(0, c.port + "  " + error);
+            screen.Gone();
+            PortDetach();
+            return kExitPort;
+        }
         finish(EarlyFailure(kExitPort, c.hDlg == NULL ? "cannot make the port's record" : error, "port_open"));
         PortDetach();
         return done(kExitPort);
     }
+    device = PortDevice(c.port);
 
     int code = kExitInstalled;
     auto summary = [&] {
-        if (o.station)
+        if (o.station && !o.watched)   // --watch's parent sums every station of the port up
             screen.Note(0, c.port + "  station: " + Counted(c.pass, c.fail));
     };
     c.stopNow = [&](const UnitReport& r) {
@@ -176,6 +231,9 @@ int RunPort(const Options& o, Screen& screen)
         // One unit: its attempts, each from the wake-up.
         const int interrupts = Interrupts();
         UnitReport r;
+        c.unitId = o.unitId;
+        c.idKnown = !o.unitId.empty();
+        c.flags.clear();
         for (c.attempt = 1;; ++c.attempt) {
             if (c.attempt > 1 && PortGone()) {
                 // The same port again (an adapter plugged back in, a line
@@ -194,7 +252,9 @@ int RunPort(const Options& o, Screen& screen)
                 break;
             }
             finish(r);
-            if (c.attempt > o.retries || !Retryable(r.code) || Interrupts() > interrupts)
+            // Under --watch a port that went away is not opened again: it
+            // gets a new station when it is back.
+            if (c.attempt > o.retries || !Retryable(r.code) || Interrupts() > interrupts || (o.watched && PortGone()))
                 break;
             screen.Note(0, c.port + "  retrying: attempt " + std::to_string(c.attempt + 1) + " of " +
                                std::to_string(o.retries + 1) + ", from the wake-up");
@@ -212,6 +272,8 @@ int RunPort(const Options& o, Screen& screen)
             break;
     }
     summary();
+    if (o.watched && PortGone())
+        screen.Gone();
     PortClose();
     PortDetach();
     screen.Close();
@@ -231,7 +293,8 @@ int RunPorts(const Options& options)
     std::string error, reasonCode;
     if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
         for (const std::string& port : o.ports) {
-            const UnitReport r = EarlyFailure(kExitImage, error, reasonCode);
+            UnitReport r = EarlyFailure(kExitImage, error, reasonCode);
+            Stamp(&r, o);
             screen.Note(0, port + "  " + r.Result() + " (exit 4)  reason: " + r.reason);
             WriteLog(o, r, port, image);
             if (o.json)
@@ -246,6 +309,7 @@ int RunPorts(const Options& options)
     // Each child sends its own copy: orvane.exe opens the image for sending
     // without sharing, so two processes cannot send one file at once.
     const std::string folder = MakeTempFolder();
+    const std::vector<PortInfo> known = ListPorts(false);
     Children children;
     std::vector<int> codes(n, -1);
     std::vector<int> pass(n, 0), fail(n, 0);
@@ -253,13 +317,15 @@ int RunPorts(const Options& options)
         const std::string copy = folder + "/port" + std::to_string(i + 1) + ".bin";
         if (folder.empty() || !CopyImage(o.image, copy)) {
             codes[i] = kExitImage;
-            const UnitReport r = EarlyFailure(kExitImage, "cannot copy the image to a temporary folder", "image_unreadable");
+            UnitReport r = EarlyFailure(kExitImage, "cannot copy the image to a temporary folder", "image_unreadable");
+            Stamp(&r, o);
             screen.Note(0, o.ports[i] + "  FAIL (exit 4)  reason: " + r.reason);
             if (o.json)
                 screen.Event(ResultEvent(r, o.ports[i], image));
-        } else if (!children.Start(ChildArguments(o, o.ports[i], copy))) {
+        } else if (o.adapter = AdapterIdentity(o.ports[i], known), !children.Start(ChildArguments(o, o.ports[i], copy))) {
             codes[i] = kExitPort;
-            const UnitReport r = EarlyFailure(kExitPort, "cannot start a process for the port", "port_open");
+            UnitReport r = EarlyFailure(kExitPort, "cannot start a process for the port", "port_open");
+            Stamp(&r, o);
             screen.Note(0, o.ports[i] + "  FAIL (exit 5)  reason: " + r.reason);
             if (o.json)
                 screen.Event(ResultEvent(r, o.ports[i], image));

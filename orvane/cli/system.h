@@ -4,6 +4,7 @@
 #ifndef ORVANE_CLI_SYSTEM_H
 #define ORVANE_CLI_SYSTEM_H
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,12 +25,42 @@ int  Interrupts();
 // goes first when the file is empty.  False with a reason when it cannot.
 bool AppendLocked(const std::string& path, const std::string& header, const std::string& line,
                   std::string* error);
+// The same, with the line made under the lock: first every line the file
+// holds beyond *offset (what this and other processes appended since the
+// last call; 0 the first time) goes to onLine, then makeLine makes the line
+// to append, and *offset moves past it.
+bool AppendLockedAfter(const std::string& path, const std::string& header, uint64_t* offset,
+                       const std::function<void(const std::string&)>& onLine,
+                       const std::function<std::string()>& makeLine, std::string* error);
 
 // A new folder for this run's temporary files; removed with RemoveTree.
 std::string MakeTempFolder();
 void RemoveTree(const std::string& folder);
 bool CopyImage(const std::string& from, const std::string& to);
 std::string BaseName(const std::string& path);
+
+// The paths a pattern with * and ? names in the file system (Linux: a folder
+// of links such as a bench's own); none on Windows, where ports are names.
+std::vector<std::string> PathsMatching(const std::string& pattern);
+
+// What wakes --watch when ports may have come or gone.  Linux: inotify on the
+// folders followed (/dev, /dev/serial/by-id, by-path, a pattern's folder);
+// a folder that cannot be followed (missing, or a pattern in its path) is
+// looked at every 250 ms instead.  Windows: every 250 ms.
+class FolderWatch
+{
+public:
+    FolderWatch();
+    ~FolderWatch();
+    // Follows these folders too (again after they were missing).
+    void Follow(const std::vector<std::string>& folders);
+    // Waits up to ms; true when something may have changed.
+    bool Wait(int ms);
+
+private:
+    struct State;
+    State* state_;
+};
 
 // Leaves the process at once with the code, whatever other threads do.
 [[noreturn]] void QuitNow(int code);
@@ -47,7 +78,8 @@ public:
     void Poll(int ms, const std::function<void(int, const std::string&)>& onLine,
               const std::function<void(int, int)>& onExit);
     bool Running() const { return running_ > 0; }
-    void Interrupt();   // passes a Ctrl+C on to every running child
+    void Interrupt();            // passes a Ctrl+C on to every running child
+    void Interrupt(int child);   // to that one, if it runs
 
 private:
     struct Child;

@@ -8,7 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <chrono>
 #include <filesystem>
+#include <glob.h>
+#include <map>
+#include <set>
+#include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -78,16 +84,47 @@ int Interrupts()
 
 bool AppendLocked(const std::string& path, const std::string& header, const std::string& line, std::string* error)
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    uint64_t offset = 0;
+    return AppendLockedAfter(path, header, &offset, nullptr, [&] { return line; }, error);
+}
+
+bool AppendLockedAfter(const std::string& path, const std::string& header, uint64_t* offset,
+                       const std::function<void(const std::string&)>& onLine,
+                       const std::function<std::string()>& makeLine, std::string* error)
+{
+    const int fd = open(path.c_str(), (onLine ? O_RDWR : O_WRONLY) | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         *error = "cannot open the log " + path + ": " + std::strerror(errno);
         return false;
     }
     bool ok = flock(fd, LOCK_EX) == 0;
     struct stat st {};
-    if (ok && fstat(fd, &st) == 0 && st.st_size == 0)
+    ok = ok && fstat(fd, &st) == 0;
+    if (ok && onLine) {
+        // What was appended since, line by line; a last line without its
+        // end (a writer that died) is handed on as it is.
+        std::string pending;
+        char block[65536];
+        for (off_t at = off_t(*offset); at < st.st_size;) {
+            const ssize_t n = pread(fd, block, sizeof(block), at);
+            if (n <= 0)
+                break;
+            at += n;
+            pending.append(block, size_t(n));
+            size_t from = 0;
+            for (size_t end; (end = pending.find('\n', from)) != std::string::npos; from = end + 1)
+                onLine(pending.substr(from, end - from));
+            pending.erase(0, from);
+        }
+        if (!pending.empty())
+            onLine(pending);
+    }
+    if (ok && st.st_size == 0)
         ok = WriteAll(fd, header);
+    const std::string line = ok ? makeLine() : std::string();
     ok = ok && WriteAll(fd, line);
+    if (ok && fstat(fd, &st) == 0)
+        *offset = uint64_t(st.st_size);
     if (!ok)
         *error = "cannot write the log " + path + ": " + std::strerror(errno);
     flock(fd, LOCK_UN);
@@ -118,6 +155,109 @@ std::string BaseName(const std::string& path)
 {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<std::string> PathsMatching(const std::string& pattern)
+{
+    std::vector<std::string> paths;
+    glob_t found{};
+    if (glob(pattern.c_str(), 0, nullptr, &found) == 0)
+        for (size_t i = 0; i < found.gl_pathc; ++i)
+            paths.push_back(found.gl_pathv[i]);
+    globfree(&found);
+    return paths;
+}
+
+struct FolderWatch::State
+{
+    int fd = -1;
+    std::map<std::string, int> followed;   // folder -> watch
+    bool polling = false;                  // some folder could not be followed
+    std::chrono::steady_clock::time_point lastLook;
+};
+
+FolderWatch::FolderWatch() : state_(new State)
+{
+    state_->fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+}
+
+FolderWatch::~FolderWatch()
+{
+    if (state_->fd >= 0)
+        close(state_->fd);
+    delete state_;
+}
+
+void FolderWatch::Follow(const std::vector<std::string>& folders)
+{
+    state_->polling = state_->fd < 0;
+    for (const std::string& folder : folders) {
+        if (folder.find_first_of("*?[") != std::string::npos) {
+            state_->polling = true;
+            continue;
+        }
+        // A folder not there yet (/dev/serial before the first adapter) is
+        // waited for in the nearest folder above it that is: its coming is a
+        // change there, and the next look follows it.
+        for (std::string at = folder; !at.empty();) {
+            if (state_->followed.count(at))
+                break;
+            const int wd = state_->fd < 0 ? -1
+                                          : inotify_add_watch(state_->fd, at.c_str(),
+                                                              IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                                                  IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+            if (wd >= 0) {
+                state_->followed[at] = wd;
+                break;
+            }
+            const size_t slash = at.find_last_of('/');
+            if (errno != ENOENT || slash == std::string::npos || at == "/") {
+                state_->polling = true;   // cannot be followed: looked at every 250 ms
+                break;
+            }
+            at = slash == 0 ? "/" : at.substr(0, slash);
+        }
+    }
+}
+
+bool FolderWatch::Wait(int ms)
+{
+    using Clock = std::chrono::steady_clock;
+    const int kLookMs = 250;
+    int wait = ms;
+    if (state_->polling) {
+        const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - state_->lastLook).count();
+        if (since >= kLookMs) {
+            state_->lastLook = Clock::now();
+            return true;
+        }
+        wait = std::min(ms, int(kLookMs - since));
+    }
+    pollfd p{state_->fd, POLLIN, 0};
+    if (state_->fd < 0 || poll(&p, 1, wait) <= 0) {
+        if (!state_->polling)
+            return false;
+        const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - state_->lastLook).count();
+        if (since < kLookMs)
+            return false;
+        state_->lastLook = Clock::now();
+        return true;
+    }
+    // Drain; a folder that went (or moved) is followed anew once it is back.
+    alignas(inotify_event) char block[8192];
+    for (ssize_t n; (n = read(state_->fd, block, sizeof(block))) > 0;)
+        for (char* at = block; at < block + n;) {
+            const inotify_event* e = reinterpret_cast<const inotify_event*>(at);
+            if (e->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF))
+                for (auto it = state_->followed.begin(); it != state_->followed.end(); ++it)
+                    if (it->second == e->wd) {
+                        inotify_rm_watch(state_->fd, e->wd);
+                        state_->followed.erase(it);
+                        break;
+                    }
+            at += sizeof(inotify_event) + e->len;
+        }
+    return true;
 }
 
 void QuitNow(int code)
@@ -160,11 +300,16 @@ bool Children::Start(const std::vector<std::string>& args)
         return false;
     }
     self[n] = '\0';
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
         // A process group of its own: the terminal's Ctrl+C reaches the
-        // parent only, which passes it on once.
+        // parent only, which passes it on once.  A parent that dies without
+        // passing anything on still takes its children with it.
         setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(127);
         dup2(fds[1], STDOUT_FILENO);
         std::vector<char*> argv{self};
         for (const std::string& a : args)
@@ -235,4 +380,10 @@ void Children::Interrupt()
     for (const Child* c : children_)
         if (!c->ended)
             kill(c->pid, SIGINT);
+}
+
+void Children::Interrupt(int child)
+{
+    if (child >= 0 && size_t(child) < children_.size() && !children_[size_t(child)]->ended)
+        kill(children_[size_t(child)]->pid, SIGINT);
 }

@@ -92,8 +92,16 @@ int Interrupts()
 
 bool AppendLocked(const std::string& path, const std::string& header, const std::string& line, std::string* error)
 {
-    HANDLE hFile = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, NULL);
+    uint64_t offset = 0;
+    return AppendLockedAfter(path, header, &offset, nullptr, [&] { return line; }, error);
+}
+
+bool AppendLockedAfter(const std::string& path, const std::string& header, uint64_t* offset,
+                       const std::function<void(const std::string&)>& onLine,
+                       const std::function<std::string()>& makeLine, std::string* error)
+{
+    HANDLE hFile = CreateFileA(path.c_str(), GENERIC_WRITE | (onLine ? GENERIC_READ : 0),
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE) {
         *error = "cannot open the log " + path + " (error " + std::to_string(GetLastError()) + ")";
         return false;
@@ -101,10 +109,31 @@ bool AppendLocked(const std::string& path, const std::string& header, const std:
     OVERLAPPED ov{};
     bool ok = LockFileEx(hFile, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &ov) != 0;
     LARGE_INTEGER size{}, zero{};
-    ok = ok && GetFileSizeEx(hFile, &size) && SetFilePointerEx(hFile, zero, NULL, FILE_END);
-    const std::string text = (size.QuadPart == 0 ? header : std::string()) + line;
+    ok = ok && GetFileSizeEx(hFile, &size);
+    if (ok && onLine) {
+        std::string pending;
+        char block[65536];
+        LARGE_INTEGER at;
+        at.QuadPart = LONGLONG(*offset);
+        DWORD dwRead = 0;
+        while (at.QuadPart < size.QuadPart && SetFilePointerEx(hFile, at, NULL, FILE_BEGIN) &&
+               ReadFile(hFile, block, sizeof(block), &dwRead, NULL) && dwRead > 0) {
+            at.QuadPart += dwRead;
+            pending.append(block, dwRead);
+            size_t from = 0;
+            for (size_t end; (end = pending.find('\n', from)) != std::string::npos; from = end + 1)
+                onLine(pending.substr(from, end - from));
+            pending.erase(0, from);
+        }
+        if (!pending.empty())
+            onLine(pending);
+    }
+    ok = ok && SetFilePointerEx(hFile, zero, NULL, FILE_END);
+    const std::string text = ok ? (size.QuadPart == 0 ? header : std::string()) + makeLine() : std::string();
     DWORD dwWritten = 0;
     ok = ok && WriteFile(hFile, text.data(), (DWORD)text.size(), &dwWritten, NULL) && dwWritten == text.size();
+    if (ok)
+        *offset = uint64_t(size.QuadPart) + text.size();
     if (!ok)
         *error = "cannot write the log " + path + " (error " + std::to_string(GetLastError()) + ")";
     UnlockFileEx(hFile, 0, MAXDWORD, MAXDWORD, &ov);
@@ -176,6 +205,8 @@ Children::~Children()
     }
 }
 
+HANDLE ChildrenJob();
+
 bool Children::Start(const std::vector<std::string>& args)
 {
     CHAR szSelf[MAX_PATH];
@@ -209,6 +240,8 @@ bool Children::Start(const std::vector<std::string>& args)
         CloseHandle(hRead);
         return false;
     }
+    if (ChildrenJob() != NULL)
+        AssignProcessToJobObject(ChildrenJob(), pi.hProcess);
     CloseHandle(pi.hThread);
     Child* c = new Child;
     c->hProcess = pi.hProcess;
@@ -271,4 +304,58 @@ void Children::Interrupt()
     for (const Child* c : children_)
         if (!c->ended)
             GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, c->dwId);
+}
+
+void Children::Interrupt(int child)
+{
+    if (child >= 0 && size_t(child) < children_.size() && !children_[size_t(child)]->ended)
+        GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, children_[size_t(child)]->dwId);
+}
+
+std::vector<std::string> PathsMatching(const std::string&)
+{
+    return {};
+}
+
+struct FolderWatch::State
+{
+    DWORD dwLastLook = 0;
+};
+
+FolderWatch::FolderWatch() : state_(new State) {}
+
+FolderWatch::~FolderWatch()
+{
+    delete state_;
+}
+
+void FolderWatch::Follow(const std::vector<std::string>&) {}
+
+// The serial device map is looked at every 250 ms.
+bool FolderWatch::Wait(int ms)
+{
+    const DWORD dwSince = GetTickCount() - state_->dwLastLook;
+    if (dwSince < 250) {
+        const DWORD dwWait = 250 - dwSince;
+        Sleep(dwWait < DWORD(ms) ? dwWait : DWORD(ms));
+        if (GetTickCount() - state_->dwLastLook < 250)
+            return false;
+    }
+    state_->dwLastLook = GetTickCount();
+    return true;
+}
+
+// Every child is in a job that ends them all when this process ends, however
+// it ends.
+HANDLE ChildrenJob()
+{
+    static HANDLE hJob = [] {
+        HANDLE h = CreateJobObjectA(NULL, NULL);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
+        info.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (h != NULL)
+            SetInformationJobObject(h, JobObjectExtendedLimitInformation, &info, sizeof(info));
+        return h;
+    }();
+    return hJob;
 }

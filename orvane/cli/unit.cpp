@@ -7,6 +7,8 @@
 
 #include "common/sha256.h"
 #include "orvane/cli/events.h"
+#include "orvane/cli/identity.h"
+#include "orvane/cli/logfile.h"
 #include "orvane/cli/port.h"
 #include "orvane/cli/ports.h"
 #include "orvane/cli/system.h"
@@ -92,6 +94,7 @@ struct RECEIVED
     std::mutex lock;
     std::string line;      // being received
     std::string last;      // the last whole non-empty line
+    std::string first;     // the first whole non-empty line
     bool saw302 = false;
 } gReceived;
 
@@ -113,6 +116,7 @@ void ForgetReceived()
     std::lock_guard<std::mutex> hold(gReceived.lock);
     gReceived.line.clear();
     gReceived.last.clear();
+    gReceived.first.clear();
     gReceived.saw302 = false;
 }
 
@@ -184,7 +188,7 @@ void Live(const std::string& text, bool milestone = false)
 {
     UnitContext& c = *gUnit.context;
     std::string line = c.port + "  ";
-    if (c.options->station)
+    if (c.options->station && !c.options->watched)   // --watch's parent shows the counts of every station
         line += "PASS " + std::to_string(c.pass) + " FAIL " + std::to_string(c.fail) + "  ";
     line += text;
     if (line == gUnit.live && !milestone)
@@ -292,6 +296,8 @@ void CheckStops()
         return;
     const Options& o = *gUnit.context->options;
     if (PortGone()) {
+        if (o.watched && gUnit.stage == kWake)
+            Note("the port went away: its station ends");
         Cancel(kPortGone);
     } else if (Interrupts() > gUnit.interruptBase) {
         Note(gUnit.stage == kWake && o.station ? "Ctrl+C: the station stops" : "Ctrl+C: cancelled");
@@ -397,18 +403,44 @@ UnitReport Finish()
         r.reasonCode = "port_stalled";
     r.lastReceived = LastReceived();
     r.attempt = gUnit.context->attempt;
-    r.unit = !(r.code == kExitCancelled && gUnit.context->options->station && gUnit.stage == kWake);
+    // A station's wait that Ctrl+C ended, or (under --watch) that the port
+    // going away ended, is no unit.
+    const Options& o = *gUnit.context->options;
+    r.unit = !(gUnit.stage == kWake && ((r.code == kExitCancelled && o.station) ||
+                                        (r.code == kExitPort && gUnit.outcome == kPortGone && o.watched)));
+    r.unitId = gUnit.context->unitId;
+    {
+        std::lock_guard<std::mutex> hold(gReceived.lock);
+        r.bootLine = gReceived.first;
+    }
     return r;
 }
 
-std::string CsvField(const std::string& text)
+// Once the module has answered the wake-up, the unit's id: the next line of
+// --unit-id-from, waited for (the label not scanned yet) with the state
+// machine held where it is.  False when Ctrl+C or the port going away came
+// first.
+bool ReadUnitId()
 {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string out = "\"";
-    for (char c : text)
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return out + "\"";
+    UnitContext& c = *gUnit.context;
+    if (c.idKnown || c.ids == nullptr || gUnit.stage == kWake || gUnit.outcome != kRunning)
+        return true;
+    const Clock::time_point since = Clock::now();
+    bool waiting = false;
+    const bool read = c.ids->Next(&c.unitId, [&] {
+        if (!waiting)
+            Note("waiting for the unit id (scan the label)");
+        waiting = true;
+        Live("waiting for the unit id (scan the label)  " + std::to_string(int(Since(since))) + " s");
+        return PortGone() || Interrupts() > gUnit.interruptBase;
+    });
+    if (!read)
+        return false;
+    c.idKnown = true;
+    Note(c.unitId.empty() ? std::string("unit id: none (the list of ids has ended)") : "unit id " + c.unitId);
+    Event(UnitEvent("unit_id").Str("unit_id", c.unitId).Done());
+    gUnit.stageSince = Clock::now();   // the wait for the id is not the module's
+    return true;
 }
 
 } // namespace
@@ -608,6 +640,8 @@ void TapReceived(const unsigned char* lpBlock, int nLength)
         const std::string shown = Printable(gReceived.line);
         if (!shown.empty())
             gReceived.last = shown;
+        if (gReceived.first.empty())
+            gReceived.first = shown;
         gReceived.line.clear();
     }
 }
@@ -633,9 +667,10 @@ UnitReport RunUnit(UnitContext& context)
                                                                 std::to_string(context.options->rate) + " baud",
                                                  "port_setup");
         r.attempt = context.attempt;
+        r.unit = !(PortGone() && context.options->watched);
         return r;
     }
-    ResetReceiveState();
+    PortResetReceive();
     std::snprintf(gszMyFileName, sizeof(gszMyFileName), "%s", context.image->path.c_str());
     InstallInit(context.hDlg);
 
@@ -651,6 +686,7 @@ UnitReport RunUnit(UnitContext& context)
         Observe();
         InstallTick(context.hDlg);
         Observe();
+        ReadUnitId();
         if (gUnit.stage == kVerdict && !gUnit.verdictTimeSet) {
             gUnit.verdictTimeSet = true;
             if (context.options->verdictTimeout > 0)
@@ -676,9 +712,15 @@ void ShowReport(const UnitContext& c, const UnitReport& r)
         line += "  image " + std::to_string(c.image->size) + " bytes at " + Fixed(r.bytesPerSecond, 0) + " B/s";
     if (r.attempt > 1)
         line += "  (attempt " + std::to_string(r.attempt) + ")";
+    if (!r.unitId.empty())
+        line += "  unit " + r.unitId;
     NoteAt(c, r.seconds, line);
     if (!r.reason.empty())
         NoteAt(c, r.seconds, "reason: " + r.reason);
+    for (const std::string& flag : r.flags)
+        NoteAt(c, r.seconds, flag == "unit_id_empty" ? "flagged: the unit has no id"
+                                                     : "flagged: unit id " + r.unitId +
+                                                           " is already in this bench's log (logged again, not merged)");
     c.screen->Live(0, c.port + "  " + line);
     if (c.options->json)
         c.screen->Event(ResultEvent(r, c.port, *c.image));
@@ -688,7 +730,7 @@ std::string ResultEvent(const UnitReport& r, const std::string& port, const Imag
 {
     return JsonObject::Event("result")
         .Str("port", port)
-        .Str("device", PortDevice(port))
+        .Str("device", r.device.empty() ? PortDevice(port) : r.device)
         .Int("attempt", r.attempt)
         .Int("code", r.code)
         .Str("result", r.Result())
@@ -703,7 +745,24 @@ std::string ResultEvent(const UnitReport& r, const std::string& port, const Imag
         .Str("start", r.start)
         .Num("duration_s", r.seconds, 3)
         .NumOrNull("bytes_per_s", r.bytesPerSecond, 0)
+        .StrOrNull("unit_id", r.unitId)
+        .StrOrNull("operator", r.operatorName)
+        .StrOrNull("bench", r.bench)
+        .Str("tool_version", r.toolVersion)
+        .StrOrNull("image_label", r.imageLabel)
+        .StrOrNull("adapter", r.adapter)
+        .StrOrNull("boot_line", r.bootLine)
+        .Strs("flags", r.flags)
         .Done();
+}
+
+void Stamp(UnitReport* r, const Options& o)
+{
+    r->operatorName = o.operatorName;
+    r->bench = o.bench;
+    r->toolVersion = ToolVersion();
+    r->imageLabel = o.imageLabel;
+    r->adapter = o.adapter;
 }
 
 UnitReport EarlyFailure(int code, const std::string& reason, const std::string& reasonCode)
@@ -719,17 +778,16 @@ UnitReport EarlyFailure(int code, const std::string& reason, const std::string& 
     return r;
 }
 
-std::string LogHeader()
-{
-    return "start,port,model,image,size,sha256,duration_s,bytes_per_s,result,reason,attempt,reason_code\n";
-}
-
 std::string LogLine(const UnitReport& r, const std::string& port, const ImageInfo& image)
 {
+    std::string flags;
+    for (const std::string& f : r.flags)
+        flags += (flags.empty() ? "" : " ") + f;
     const std::string fields[] = {
         r.start, port, r.model, image.name, image.size ? std::to_string(image.size) : "", image.sha256,
         Fixed(r.seconds, 1), r.bytesPerSecond > 0 ? Fixed(r.bytesPerSecond, 0) : "", r.Result(), r.reason,
-        std::to_string(r.attempt), r.reasonCode,
+        std::to_string(r.attempt), r.reasonCode, r.unitId, r.operatorName, r.bench, r.toolVersion, r.imageLabel,
+        r.adapter, r.bootLine, flags,
     };
     std::string line;
     for (const std::string& f : fields) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 struct ImageInfo
 {
@@ -43,6 +44,12 @@ struct UnitReport
     std::string lastReceived;    // the module's last line, printable
     int attempt = 1;
     bool unit = true;            // false: a station's wait that no module answered
+    std::string bootLine;        // the first line the boot monitor printed
+    std::string device;          // the device the port was when it was opened
+
+    // Who and what (Stamp), for the log and the result event.
+    std::string unitId, operatorName, bench, toolVersion, imageLabel, adapter;
+    std::vector<std::string> flags;   // unit_id_empty, unit_id_repeated
 
     const char* Result() const;  // PASS, FAIL or CANCELLED
 };
@@ -56,6 +63,12 @@ struct UnitContext
     int attempt = 1;
     HWND hDlg = NULL;
     int pass = 0, fail = 0;   // shown while a station runs
+    // The unit's id: --unit-id's, or read from ids once the module has
+    // answered the wake-up (idKnown then).
+    class UnitIds* ids = nullptr;
+    std::string unitId;
+    bool idKnown = false;
+    std::vector<std::string> flags;   // the unit's first attempt's, for the others
     // A second Ctrl+C while the image is sent: the unit is reported through
     // this, which does not come back.
     std::function<void(const UnitReport&)> stopNow;
@@ -75,8 +88,11 @@ std::string ResultEvent(const UnitReport& report, const std::string& port, const
 // and whether the module said 302.
 void TapReceived(const unsigned char* lpBlock, int nLength);
 
-// The log: its header and one CSV line for a unit.
-std::string LogHeader();
+// Who and what the unit was: operator, bench, tool version, image label,
+// adapter (from the options).
+void Stamp(UnitReport* report, const Options& options);
+
+// One CSV line for a unit (logfile.h has the header).
 std::string LogLine(const UnitReport& report, const std::string& port, const ImageInfo& image);
 
 // "%.1f" without the locale's say.

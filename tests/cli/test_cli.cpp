@@ -18,8 +18,10 @@
 #include <memory>
 #include <poll.h>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -159,7 +161,11 @@ std::vector<std::vector<std::string>> ReadCsv(const fs::path& path)
     return rows;
 }
 
-enum Column { kStart, kPort, kModel, kImage, kSize, kSha, kDuration, kRate, kResult, kReason, kAttempt, kReasonCode };
+enum Column
+{
+    kStart, kPort, kModel, kImage, kSize, kSha, kDuration, kRate, kResult, kReason, kAttempt, kReasonCode,
+    kUnitId, kOperator, kBench, kToolVersion, kImageLabel, kAdapter, kBootLine, kFlags
+};
 
 class OrvaneCli : public ::testing::Test
 {
@@ -225,9 +231,12 @@ TEST_F(OrvaneCli, OneUnitEndToEnd)
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0][kStart], "start");
     EXPECT_EQ(rows[0][kReason], "reason");
-    ASSERT_EQ(rows[1].size(), 12u);
+    ASSERT_EQ(rows[1].size(), 20u);
     EXPECT_EQ(rows[0][kAttempt] + rows[1][kAttempt] + rows[1][kReasonCode], "attempt1installed")
         << "new columns at the end";
+    EXPECT_EQ(rows[0][kBootLine] + "=" + rows[1][kBootLine], "boot_line=MRQ-41 boot 000");
+    EXPECT_EQ(rows[0][kToolVersion], "tool_version");
+    EXPECT_FALSE(rows[1][kToolVersion].empty());
     EXPECT_TRUE(std::regex_match(rows[1][kStart], std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
     EXPECT_EQ(rows[1][kPort], module.link);
     EXPECT_EQ(rows[1][kModel], "MRQ-41");
@@ -676,3 +685,299 @@ TEST_F(OrvaneCli, OptionsReachTheRunOrAreRefused)
 }
 
 } // namespace
+
+// ---- benches at scale ------------------------------------------------------
+
+namespace bench {
+
+// A FIFO a scanner program would write the labels into, held open for
+// writing by the test.
+struct Fifo
+{
+    explicit Fifo(const fs::path& path)
+    {
+        mkfifo(path.c_str(), 0600);
+        fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    }
+    ~Fifo() { close(fd); }
+    void Put(const std::string& line) { EXPECT_EQ(write(fd, (line + "\n").data(), line.size() + 1), ssize_t(line.size() + 1)); }
+    int fd;
+};
+
+// The raw log's lines by naive splitting (no quotes in these lines): the
+// test's own reading, not the program's.
+std::vector<std::vector<std::string>> RawLines(const fs::path& log)
+{
+    std::vector<std::vector<std::string>> lines;
+    std::istringstream in(Slurp(log));
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> f(1);
+        for (char c : line)
+            if (c == ',')
+                f.emplace_back();
+            else
+                f.back().push_back(c);
+        lines.push_back(f);
+    }
+    return lines;
+}
+
+// Nearest-rank 95th percentile and mean of durations, as the report defines them.
+std::pair<double, double> MeanP95(std::vector<double> d)
+{
+    std::sort(d.begin(), d.end());
+    double sum = 0;
+    for (double x : d)
+        sum += x;
+    const size_t rank = (d.size() * 95 + 99) / 100;
+    return {d.empty() ? 0 : sum / double(d.size()), d.empty() ? 0 : d[rank - 1]};
+}
+
+std::string Fixed2(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.2f", v);
+    return text;
+}
+
+// No orvane-cli left running that was started for this folder.
+int Leftovers(const fs::path& folder)
+{
+    int n = 0;
+    for (const auto& p : fs::directory_iterator("/proc")) {
+        const std::string cmd = Slurp(p.path() / "cmdline");
+        const std::string program = cmd.substr(0, cmd.find('\0'));
+        if (program.size() >= 11 && program.compare(program.size() - 11, 11, "/orvane-cli") == 0 &&
+            cmd.find(folder.string()) != std::string::npos &&
+            Slurp(p.path() / "stat").find(") Z") == std::string::npos)
+            ++n;
+    }
+    return n;
+}
+
+} // namespace bench
+
+// Four ports, 25 units each, every unit's id fed through its port's FIFO:
+// 100 units logged with their ids on the ports they were fed to, none torn,
+// missing or twice; the report over that log is what the raw lines say.
+TEST_F(OrvaneCli, HundredUnitsWithIdsFromAFifoPerPort)
+{
+    image = MakeImage("image.bin", 2000, 1);
+    std::vector<std::unique_ptr<Module>> modules;
+    std::vector<std::unique_ptr<bench::Fifo>> fifos;
+    std::string ports;
+    for (int i = 1; i <= 4; ++i) {
+        modules.push_back(std::make_unique<Module>(folder, "com" + std::to_string(i), "--no-pace --idle-ms 20"));
+        fifos.push_back(std::make_unique<bench::Fifo>(folder / ("com" + std::to_string(i) + ".ids")));
+        ports += (i > 1 ? "," : "") + modules.back()->link;
+        for (int u = 1; u <= 25; ++u)
+            fifos.back()->Put("P" + std::to_string(i) + "-U" + std::to_string(u));
+    }
+    Cli cli(Args(ports, {"--station", "--json", "--unit-id-from", (folder / "{port}.ids").string(), "--bench", "B7",
+                         "--operator", "ann", "--image-name", "fw 2.4"}),
+            (folder / "text.txt").string());
+    ASSERT_TRUE(cli.WaitUntil([&] { return cli.Count("\"result\":\"PASS\"") >= 100; }, 60s)) << Slurp(folder / "text.txt");
+    // Each port's 26th module has answered and waits for an id that does not come.
+    auto waiting = [&] {
+        const std::string text = Slurp(folder / "text.txt");
+        size_t n = 0;
+        for (size_t at = text.find("] waiting for the unit id"); at != std::string::npos;
+             at = text.find("] waiting for the unit id", at + 1))
+            ++n;
+        return n == 4;
+    };
+    const auto end = Clock::now() + 20s;
+    while (!waiting() && Clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(waiting()) << Slurp(folder / "text.txt");
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(), 6) << "the units waiting for an id were cancelled";
+    std::ofstream(folder / "events.json") << cli.output;
+    EXPECT_EQ(Validate(folder / "events.json"), "");
+
+    const auto lines = bench::RawLines(log);
+    std::map<std::string, std::string> portOfId, idsInOrder;
+    std::map<std::string, std::vector<double>> durations;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const auto& f = lines[i];
+        ASSERT_EQ(f.size(), 20u) << "line " << i + 1 << " torn";
+        if (f[kResult] != "PASS")
+            continue;
+        EXPECT_TRUE(portOfId.emplace(f[kUnitId], f[kPort]).second) << f[kUnitId] << " logged twice";
+        EXPECT_EQ(folder / ("com" + f[kUnitId].substr(1, 1)), fs::path(f[kPort])) << f[kUnitId] << " on the wrong port";
+        EXPECT_EQ(f[kOperator] + f[kBench] + f[kImageLabel] + f[kFlags], "annB7fw 2.4");
+        durations[f[kPort]].push_back(std::atof(f[kDuration].c_str()));
+        idsInOrder[f[kPort]] += f[kUnitId].substr(3) + " ";
+    }
+    EXPECT_EQ(portOfId.size(), 100u);
+    for (const auto& order : idsInOrder)
+        EXPECT_EQ(order.second, "U1 U2 U3 U4 U5 U6 U7 U8 U9 U10 U11 U12 U13 U14 U15 U16 U17 U18 U19 U20 U21 U22 U23 U24 U25 ")
+            << "the labels in the order they were scanned, on " << order.first;
+
+    Cli report({"report", log.string(), "--json"});
+    EXPECT_EQ(report.Wait(), 0);
+    for (const auto& d : durations) {
+        const auto mp = bench::MeanP95(d.second);
+        const std::string expect = "\"group\":\"" + d.first + "\",\"units\":25,\"passed\":25,\"failed\":0,\"cancelled\":1,"
+                                   "\"first_pass\":25,\"first_pass_yield\":1.0000,\"retries\":0,\"mean_s\":" +
+                                   bench::Fixed2(mp.first) + ",\"p95_s\":" + bench::Fixed2(mp.second);
+        EXPECT_NE(report.output.find(expect), std::string::npos) << expect << "\n" << report.output;
+    }
+}
+
+// --watch while four adapters come and go 52 times (appearing one by one),
+// one pulled out mid-image: every unit logged against the port its id was
+// fed to and the pty that port had then, the removal a failure with exit 5,
+// a repeated id flagged, and no station left once its port has gone.
+TEST_F(OrvaneCli, WatchFollowsAdaptersAsTheyComeAndGo)
+{
+    image = MakeImage("image.bin", 40000, 1);   // more than the pty holds: a stall holds the image
+    const fs::path hub = folder / "hub";
+    fs::create_directory(hub);
+    std::vector<std::unique_ptr<bench::Fifo>> fifos;
+    for (int i = 1; i <= 4; ++i)
+        fifos.push_back(std::make_unique<bench::Fifo>(folder / ("com" + std::to_string(i) + ".ids")));
+    Cli cli({"--watch", "--match", (hub / "com?").string(), "--image", image.string(), "--log", log.string(), "--json",
+             "--unit-id-from", (folder / "{port}.ids").string(), "--bench", "B1"},
+            (folder / "text.txt").string());
+    auto count = [&](const std::string& event, const std::string& port = "") {
+        return cli.Count("\"event\":\"" + event + "\"" + (port.empty() ? "" : ",\"port\":\"" + port + "\""));
+    };
+    std::vector<std::unique_ptr<Module>> modules(4);
+    std::map<std::string, std::set<std::string>> ptys;   // a port's link -> the ptys it has had
+    size_t plugged = 0, results = 0;
+    const int kRounds = 13, kStallRound = 6, kRepeatRound = 5;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        for (size_t i = 0; i < 4; ++i) {
+            if (round == 0)
+                modules[i] = std::make_unique<Module>(hub, "com" + std::to_string(i + 1), "--no-pace --idle-ms 20 --power-on-crs none");
+            else
+                ASSERT_EQ(modules[i]->Ask("plug"), "ok");
+            ASSERT_TRUE(cli.WaitFor("\"event\":\"port_added\"", ++plugged)) << Slurp(folder / "text.txt");
+            ptys[modules[i]->link].insert(fs::read_symlink(modules[i]->link));
+            fifos[i]->Put("W" + std::to_string(i + 1) + "-R" + std::to_string(i == 0 && round == kRepeatRound ? 2 : round));
+        }
+        const std::string stalled = modules[1]->link;
+        if (round == kStallRound)
+            ASSERT_EQ(modules[1]->Ask("set stall-offset=1000 stall-ms=30000"), "ok");
+        const size_t progress = count("progress", stalled);
+        for (auto& m : modules)
+            ASSERT_EQ(m->Ask("power on"), "ok");
+        if (round == kStallRound) {
+            ASSERT_TRUE(cli.WaitUntil([&] { return count("progress", stalled) > progress; })) << cli.output;
+            ASSERT_EQ(modules[1]->Ask("unplug"), "ok");   // pulled out mid-image
+        }
+        results += 4;
+        ASSERT_TRUE(cli.WaitFor("\"event\":\"result\"", results)) << Slurp(folder / "text.txt");
+        for (size_t i = 0; i < 4; ++i)
+            if (!(round == kStallRound && i == 1))
+                ASSERT_EQ(modules[i]->Ask("unplug"), "ok");
+        ASSERT_TRUE(cli.WaitFor("\"event\":\"port_removed\"", plugged)) << Slurp(folder / "text.txt");
+        if (round == kStallRound)
+            ASSERT_EQ(modules[1]->Ask("set stall-offset=none"), "ok");
+    }
+    // Every station ends with its port: only the watching process is left.
+    const auto end = Clock::now() + 10s;
+    while (bench::Leftovers(folder) > 1 && Clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(bench::Leftovers(folder), 1);
+    // Ctrl+C while a station waits for its next module: the line is left at
+    // the normal rate, and nothing is left running.
+    const size_t waking = count("unit_start", modules[0]->link);
+    ASSERT_EQ(modules[0]->Ask("plug"), "ok");
+    ASSERT_TRUE(cli.WaitUntil([&] { return count("unit_start", modules[0]->link) > waking; })) << cli.output;
+    ASSERT_TRUE(modules[0]->WaitReport("\"kind\":\"cr\"").find("\"baud\":115200") != std::string::npos);
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(), 5) << Slurp(folder / "text.txt");
+    EXPECT_EQ(bench::Leftovers(folder), 0);
+    EXPECT_EQ(Field(modules[0]->Ask("report"), "\"line\"", "baud"), "19200");
+    std::ofstream(folder / "events.json") << cli.output;
+    EXPECT_EQ(Validate(folder / "events.json"), "");
+
+    size_t passed = 0, repeated = 0;
+    for (const std::string& r : Events(cli.output, "result")) {
+        const std::string port = Field(r, "", "port"), id = Field(r, "", "unit_id");
+        const std::string link = port.substr(1, port.size() - 2);
+        EXPECT_EQ(id.substr(0, 3), "\"W" + link.substr(link.size() - 1)) << r;
+        EXPECT_TRUE(ptys[link].count(Field(r, "", "device").substr(1, Field(r, "", "device").size() - 2))) << r;
+        repeated += r.find("\"flags\":[\"unit_id_repeated\"]") != std::string::npos;
+        if (Field(r, "", "code") == "0") {
+            ++passed;
+            continue;
+        }
+        EXPECT_EQ(link, modules[1]->link) << r;
+        EXPECT_EQ(Field(r, "", "code") + Field(r, "", "reason_code"), "5\"port_gone\"") << r;
+        EXPECT_NE(r.find("stopped sending the image: the port went away with"), std::string::npos) << r;
+    }
+    EXPECT_EQ(passed, size_t(4 * kRounds - 1));
+    EXPECT_EQ(repeated, 1u) << "the id fed twice on port 1";
+    const auto summary = Events(cli.output, "summary");
+    ASSERT_EQ(summary.size(), 1u);
+    EXPECT_NE(summary[0].find("\"code\":5,\"units\":52,\"passed\":51,\"failed\":1"), std::string::npos) << summary[0];
+    const auto rows = ReadCsv(log);
+    ASSERT_EQ(rows.size(), 53u);
+    for (const auto& row : rows)
+        EXPECT_EQ(row.size(), 20u);
+}
+
+// report over the logs of two benches: the layout before ports by identity,
+// the one after, the current one, JSON Lines; a retry counted as one unit;
+// torn and foreign lines counted and named, never a crash.
+TEST_F(OrvaneCli, ReportReadsEveryLayoutAndNamesWhatItCannot)
+{
+    const std::string now = ",1,installed,U1,ann,B1,2.1.0,fw 2.4,0403:6001:A1,MRQ-41 boot 000,";
+    std::ofstream(folder / "a.csv")
+        << "start,port,model,image,size,sha256,duration_s,bytes_per_s,result,reason\n"
+           "2026-12-01T08:00:00Z,COM1,MRQ-41,a.bin,100,aa,2.0,50,PASS,\n"
+           "2026-12-01T08:01:00Z,COM1,MRQ-41,a.bin,100,aa,3.0,,FAIL,\"stopped waiting for the verdict: the module "
+           "reported failure (302); last received \"\"302\"\"\"\n"
+           "2026-12-01T08:02:00Z,COM2,,a.bin,100,aa,1.0,,FAIL,stopped waking the boot monitor,1,no_answer\n"
+           "2026-12-01T08:03:00Z,COM2,MRQ-41,a.bin,100,aa,4.0,50,PASS,,2,installed\n"
+           "2026-12-02T08:00:00Z,COM1,MRQ-41,a.bin,100,aa,5.0,50,PASS,"
+        << now << "\n"
+        << "2026-12-02T08:01:00Z,COM1,MRQ-41,a.b\n"
+           "2026-12-0\n"
+           "# exported by a spreadsheet\n";
+    std::ofstream(folder / "b.jsonl")
+        << "{\"schema\":1,\"event\":\"start\",\"version\":\"2.1.0\"}\n"
+           "{\"schema\":1,\"event\":\"result\",\"port\":\"COM3\",\"attempt\":1,\"code\":5,\"result\":\"FAIL\",\"reason_code\":"
+           "\"port_gone\",\"start\":\"2026-12-02T09:00:00Z\",\"duration_s\":0.500,\"bench\":\"B2\",\"flags\":[]}\n"
+           "{\"schema\":1,\"event\":\"result\",\"port\":\"COM3\",\"attempt\":1,\"code\":0,\"result\":\"PASS\",\"reason_code\":"
+           "\"installed\",\"start\":\"2026-12-02T09:01:00Z\",\"duration_s\":6.000,\"bench\":\"B2\"}\n"
+           "{\"schema\":1,\"event\":\"res\n"
+           "{\"hello\":1}\n";
+    const std::string a = (folder / "a.csv").string(), b = (folder / "b.jsonl").string();
+    Cli json({"report", a, b, "--json"});
+    EXPECT_EQ(json.Wait(), 0);
+    std::ofstream(folder / "report.json") << json.output;
+    EXPECT_EQ(Validate(folder / "report.json"), "");
+    const std::string groups[] = {
+        "\"group\":\"COM1\",\"units\":3,\"passed\":2,\"failed\":1,\"cancelled\":0,\"first_pass\":2,\"first_pass_yield\":0.6667,"
+        "\"retries\":0,\"mean_s\":3.33,\"p95_s\":5.00,\"failures\":[{\"reason\":\"stopped waiting for the verdict: the "
+        "module reported failure (#)\",\"units\":1}]",
+        "\"group\":\"COM2\",\"units\":1,\"passed\":1,\"failed\":0,\"cancelled\":0,\"first_pass\":0,\"first_pass_yield\":0.0000,"
+        "\"retries\":1,\"mean_s\":5.00,\"p95_s\":5.00",
+        "\"group\":\"COM3\",\"units\":2,\"passed\":1,\"failed\":1,\"cancelled\":0,\"first_pass\":1,\"first_pass_yield\":0.5000,"
+        "\"retries\":0,\"mean_s\":3.25,\"p95_s\":6.00,\"failures\":[{\"reason\":\"port_gone\",\"units\":1}]",
+        "\"event\":\"report\",\"by\":\"port\",\"units\":6,\"passed\":4,\"failed\":2,\"cancelled\":0,\"first_pass\":3,"
+        "\"first_pass_yield\":0.5000,\"retries\":1,\"mean_s\":3.58,\"p95_s\":6.00",
+        "\"files\":2,\"lines\":14,\"torn\":3,\"foreign\":2,\"older\":4",
+        "{\"where\":\"" + a + ":7\",\"what\":\"torn: 4 fields, not 10, 12 or 20\"}",
+        "{\"where\":\"" + a + ":8\",\"what\":\"torn: cut short in its first field\"}",
+        "{\"where\":\"" + b + ":4\",\"what\":\"torn: a JSON line that does not close\"}",
+        "{\"where\":\"" + b + ":5\",\"what\":\"foreign: JSON, but not an orvane-cli event\"}",
+        "\"older_lines\":[{\"file\":\"" + a + "\",\"first_line\":2,\"last_line\":5,\"lines\":4}]",
+    };
+    for (const std::string& g : groups)
+        EXPECT_NE(json.output.find(g), std::string::npos) << g << "\n" << json.output;
+
+    Cli table({"report", a, b, "--by", "day"});
+    EXPECT_EQ(table.Wait(), 0);
+    EXPECT_TRUE(std::regex_search(table.output, std::regex("\n2026-12-01 +3 +2 +1 +33.3% +1 ")) &&
+                std::regex_search(table.output, std::regex("\n2026-12-02 +3 +2 +1 +66.7% +0 ")) &&
+                table.output.find(a + ":9  foreign: not a log line (\"# exported by a spreadsheet\")") != std::string::npos)
+        << table.output;
+    Cli bad({"report", a, "--by", "colour"});
+    EXPECT_EQ(bad.Wait(), 7);
+}

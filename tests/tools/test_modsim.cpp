@@ -320,6 +320,27 @@ TEST(Modsim, SendFloodAndHangUp)
     EXPECT_NE(sim.request("report").find("\"hangups\":1,"), std::string::npos);
 }
 
+// An adapter pulled out: the line hangs up, the link is gone, the module is
+// off; plugged in again, a new line at the same link.
+TEST(Modsim, UnplugAndPlugTheAdapter)
+{
+    Sim sim({"--no-pace", "--powered"});
+    {
+        Port port(sim.link);
+        ASSERT_EQ(sim.request("unplug"), "ok");
+        port.read(2s);
+        EXPECT_TRUE(port.hung_up);
+        EXPECT_FALSE(std::filesystem::is_symlink(sim.link));
+        EXPECT_NE(sim.request("report").find("\"state\":\"off\""), std::string::npos);
+        EXPECT_EQ(sim.request("unplug"), "error not plugged in");
+    }
+    ASSERT_EQ(sim.request("plug"), "ok");
+    EXPECT_EQ(sim.request("plug"), "error already plugged in");
+    Port port(sim.link);
+    ASSERT_EQ(sim.request("send back"), "ok");
+    EXPECT_EQ(port.read(2s, "back"), "back");
+}
+
 TEST(Modsim, ReceptionIsPacedAtWireSpeed)
 {
     Sim sim({});

@@ -70,6 +70,8 @@ private:
     void write_line(double now);
     void after_module(double now);
     void hang_up();
+    std::string unplug();
+    std::string plug();
     void write_report();
     std::optional<double> next_wakeup(double now);
     std::string handle(const std::string& request);
@@ -88,6 +90,7 @@ private:
     Line line_;
     std::optional<double> backoff_until_;
     bool quit_ = false;
+    bool unplugged_ = false;
 };
 
 bool Simulator::start()
@@ -304,6 +307,37 @@ void Simulator::hang_up()
     backoff_until_.reset();
 }
 
+// The adapter pulled out of the hub: the line hangs up, the link goes, and
+// the module loses its power with it.  plug puts a new adapter (a new pty)
+// at the same link.
+std::string Simulator::unplug()
+{
+    if (unplugged_)
+        return "error not plugged in";
+    const double now = now_ms();
+    for (uint64_t id : out_.clear())
+        module_.reply_dropped(id, now);
+    inbox_.clear();
+    module_.power_off();
+    pty_.close();
+    pty_.unpublish();
+    unplugged_ = true;
+    return "ok";
+}
+
+std::string Simulator::plug()
+{
+    if (!unplugged_)
+        return "error already plugged in";
+    std::string error;
+    if (!pty_.open(opt_.link, error))
+        return "error " + error;
+    unplugged_ = false;
+    backoff_until_.reset();
+    line_ = pty_.line();
+    return "ok";
+}
+
 void Simulator::write_report()
 {
     if (!opt_.report_file.empty() && !write_file_atomically(opt_.report_file, report_json(module_, pty_.line(), now_ms()) + "\n"))
@@ -378,6 +412,10 @@ std::string Simulator::handle(const std::string& request)
         hang_up();
         return "ok";
     }
+    if (verb == "unplug" && words.size() == 1)
+        return unplug();
+    if (verb == "plug" && words.size() == 1)
+        return plug();
     if (verb == "quit" && words.size() == 1) {
         quit_ = true;
         return "ok";

@@ -1,0 +1,354 @@
+// --watch: a bench whose adapters come and go.  Every port that --match names
+// gets a station (a child process, as with several ports) as soon as it
+// appears; the station ends when the port goes away and starts again when it
+// is back.  One changing line per port with its running counts, and a line
+// with the whole bench's, until Ctrl+C.
+#include "orvane/cli/session.h"
+
+#include "orvane/cli/events.h"
+#include "orvane/cli/ports.h"
+#include "orvane/cli/system.h"
+#include "orvane/cli/unit.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <set>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long a station may go on once its port has gone from the list before
+// it is told to stop (it notices a port that really went away by itself).
+const auto kGoneGrace = std::chrono::seconds(2);
+
+struct WatchedPort
+{
+    std::string name, device, adapter;
+    int row = 0;
+    bool present = false;
+    int child = -1;                 // running: its number; -1 none
+    std::string childDevice;        // the device its station opened
+    bool childGone = false;         // its station said the port went away
+    bool stopped = false;           // ended on its own: not again until the port comes back
+    bool waitForChange = false;     // ended with the port gone: again once it has gone from the list, or is another device
+    bool interrupted = false;
+    bool absentSinceStart = false;  // gone from the list since its station started (a pty number comes back)
+    Clock::time_point goneSince;
+    int pass = 0, fail = 0;         // of stations that have ended
+    int childPass = 0, childFail = 0;
+    int code = 0;                   // the first unit that did not pass
+    int Pass() const { return pass + childPass; }
+    int Fail() const { return fail + childFail; }
+};
+
+// The folders to follow for the matches (Linux): the system's device
+// folders, and the folder of each pattern that is a path.
+std::vector<std::string> Folders(const Options& o)
+{
+#ifdef _WIN32
+    (void)o;
+    return {};
+#else
+    const char* rootEnv = std::getenv("ORVANE_CLI_SYSROOT");
+    const std::string root = rootEnv ? rootEnv : "";
+    std::vector<std::string> folders = {root + "/dev", root + "/dev/serial", root + "/dev/serial/by-id",
+                                        root + "/dev/serial/by-path"};
+    for (const std::string& m : o.matches) {
+        const size_t slash = m.find_last_of('/');
+        if (!IsIdentity(m) && slash != std::string::npos)
+            folders.push_back(slash == 0 ? "/" : m.substr(0, slash));
+    }
+    return folders;
+#endif
+}
+
+// The ports that match now, each under the name it matched by: a path
+// pattern's own path (a link in a bench's folder), otherwise the port's name.
+// One port reached by two names is taken once.
+std::vector<PortInfo> Matching(const Options& o)
+{
+    const std::vector<PortInfo> all = ListPorts(false);
+    std::vector<PortInfo> found;
+    std::set<std::string> devices;
+    auto take = [&](PortInfo p, const std::string& name) {
+        const std::string device = PortDevice(name);
+        if (!devices.insert(device).second)
+            return;
+        p.name = name;
+        found.push_back(p);
+    };
+    for (const std::string& m : o.matches) {
+        if (!IsIdentity(m))
+            for (const std::string& path : PathsMatching(m)) {
+                std::string why;
+                if (!PortPresent(path, &why))
+                    continue;
+                PortInfo p;
+                p.kind = "other";
+                const std::string device = PortDevice(path);
+                for (const PortInfo& q : all)
+                    if (PortDevice(q.name) == device)
+                        p = q;
+                take(p, path);
+            }
+        for (const PortInfo& p : all)
+            if (MatchesPort(m, p))
+                take(p, p.name);
+    }
+    return found;
+}
+
+std::string Counted(int pass, int fail)
+{
+    return "PASS " + std::to_string(pass) + " FAIL " + std::to_string(fail);
+}
+
+} // namespace
+
+int RunWatch(const Options& options)
+{
+    Options o = options;
+    const Screen::Mode mode = ConsoleCursorMoves() && !o.json ? Screen::kTerminal : Screen::kPlain;
+    Screen screen(mode, 1, ConsoleWidth(), o.json ? stderr : stdout);
+    std::string matches;
+    for (const std::string& m : o.matches)
+        matches += (matches.empty() ? "" : ", ") + m;
+
+    ImageInfo image;
+    image.name = o.imageName = BaseName(o.image);
+    std::string error, reasonCode;
+    if (o.json)
+        screen.Event(JsonObject::Event("start")
+                         .Str("version", ToolVersion())
+                         .Str("image", o.image)
+                         .Strs("ports", {})
+                         .Strs("ports_given", {})
+                         .Strs("devices", {})
+                         .Strs("matches", o.matches)
+                         .Raw("options", JsonObject()
+                                             .Int("rate", (long long)o.rate)
+                                             .Int("normal_rate", (long long)o.normalRate)
+                                             .NumOrNull("verdict_timeout", o.verdictTimeout, 3)
+                                             .NumOrNull("wake_timeout", o.wakeTimeout, 3)
+                                             .Int("retries", o.retries)
+                                             .Bool("station", true)
+                                             .Bool("check", false)
+                                             .StrOrNull("expect_model", ModelName(o.expectModel))
+                                             .StrOrNull("sha256", o.sha256)
+                                             .StrOrNull("log", o.log)
+                                             .StrOrNull("job", o.job)
+                                             .Bool("watch", true)
+                                             .Done())
+                         .Done());
+    auto summary = [&](int code, const std::vector<WatchedPort>& ports) {
+        int pass = 0, fail = 0;
+        std::string list = "[";
+        for (const WatchedPort& p : ports) {
+            pass += p.Pass();
+            fail += p.Fail();
+            list += (list.size() > 1 ? "," : "") + JsonObject()
+                                                       .Str("port", p.name)
+                                                       .Int("code", p.code)
+                                                       .Int("units", p.Pass() + p.Fail())
+                                                       .Int("passed", p.Pass())
+                                                       .Int("failed", p.Fail())
+                                                       .Done();
+            screen.Note(0, "orvane-cli: " + p.name + "  " + std::to_string(p.Pass() + p.Fail()) + " units: " +
+                               Counted(p.Pass(), p.Fail()));
+        }
+        screen.Note(0, "orvane-cli: watched " + matches + "; " + std::to_string(ports.size()) + " ports, " +
+                           std::to_string(pass + fail) + " units: " + Counted(pass, fail) + "; exit " +
+                           std::to_string(code));
+        if (o.json)
+            screen.Event(JsonObject::Event("summary")
+                             .Int("code", code)
+                             .Int("units", pass + fail)
+                             .Int("passed", pass)
+                             .Int("failed", fail)
+                             .Raw("ports", list + "]")
+                             .Done());
+    };
+    if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
+        screen.Note(0, "orvane-cli: FAIL (exit 4)  reason: " + error);
+        summary(kExitImage, {});
+        return kExitImage;
+    }
+    screen.Note(0, "orvane-cli: " + image.name + ", " + std::to_string(image.size) + " bytes, SHA-256 " +
+                       image.sha256.substr(0, 16) + "...; watching " + matches + " at " + std::to_string(o.rate) +
+                       " baud; a station on every port that comes; Ctrl+C ends them all");
+    const std::string folder = MakeTempFolder();
+    if (folder.empty()) {
+        screen.Note(0, "orvane-cli: FAIL (exit 4)  reason: cannot make a temporary folder for the image");
+        summary(kExitImage, {});
+        return kExitImage;
+    }
+
+    std::vector<WatchedPort> ports;
+    std::vector<size_t> portOf;   // child -> port
+    Children children;
+    FolderWatch watch;
+    int interrupts = Interrupts();
+    bool ending = false;
+
+    auto totals = [&] {
+        int pass = 0, fail = 0;
+        for (const WatchedPort& p : ports) {
+            pass += p.Pass();
+            fail += p.Fail();
+        }
+        return "watching " + matches + ": " + std::to_string(ports.size()) + " ports  all " + Counted(pass, fail);
+    };
+    auto show = [&](const WatchedPort& p, const std::string& what) {
+        screen.Live(p.row, p.name + "  " + Counted(p.Pass(), p.Fail()) + "  " + what);
+        screen.Live(0, totals());
+    };
+    auto start = [&](WatchedPort& p) {
+        const std::string copy = folder + "/port" + std::to_string(p.row) + ".bin";
+        o.adapter = p.adapter;
+        p.childDevice = p.device;
+        p.childGone = p.interrupted = p.waitForChange = p.absentSinceStart = false;
+        p.childPass = p.childFail = 0;
+        if (!CopyImage(o.image, copy) || !children.Start(ChildArguments(o, p.name, copy))) {
+            screen.Note(0, p.name + "  cannot start its station; it is tried again when the port comes back");
+            p.stopped = true;
+            return;
+        }
+        p.child = int(portOf.size());
+        portOf.push_back(size_t(&p - ports.data()));
+        show(p, "station started");
+    };
+
+    bool look = true;
+    watch.Follow(Folders(o));
+    while (!ending || children.Running()) {
+        if (look && !ending) {
+            look = false;
+            watch.Follow(Folders(o));
+            const std::vector<PortInfo> now = Matching(o);
+            for (WatchedPort& p : ports) {
+                const auto it = std::find_if(now.begin(), now.end(), [&](const PortInfo& q) { return q.name == p.name; });
+                const bool present = it != now.end();
+                const std::string device = present ? PortDevice(p.name) : std::string();
+                if (p.present && !present) {
+                    p.goneSince = Clock::now();
+                    screen.Note(0, "orvane-cli: - " + p.name + " went away; " + Counted(p.Pass(), p.Fail()));
+                    if (o.json)
+                        screen.Event(JsonObject::Event("port_removed")
+                                         .Str("port", p.name)
+                                         .Int("units", p.Pass() + p.Fail())
+                                         .Int("passed", p.Pass())
+                                         .Int("failed", p.Fail())
+                                         .Done());
+                    show(p, "gone");
+                    p.stopped = p.waitForChange = false;
+                    p.absentSinceStart = true;
+                } else if (!p.present && present) {
+                    p.adapter = AdapterIdentity(it->name, {*it});
+                }
+                p.present = present;
+                p.device = device;
+            }
+            for (const PortInfo& q : now)
+                if (std::none_of(ports.begin(), ports.end(), [&](const WatchedPort& p) { return p.name == q.name; })) {
+                    WatchedPort p;
+                    p.name = q.name;
+                    p.device = PortDevice(q.name);
+                    p.adapter = AdapterIdentity(q.name, {q});
+                    p.present = true;
+                    p.row = screen.AddRow();
+                    ports.push_back(p);
+                }
+            for (WatchedPort& p : ports) {
+                if (!p.present || p.child >= 0 || p.stopped)
+                    continue;
+                if (!p.waitForChange || p.device != p.childDevice) {
+                    screen.Note(0, "orvane-cli: + " + p.name + (p.device != p.name ? " -> " + p.device : "") +
+                                       (p.adapter.empty() ? "" : " (adapter " + p.adapter + ")"));
+                    if (o.json)
+                        screen.Event(JsonObject::Event("port_added")
+                                         .Str("port", p.name)
+                                         .Str("device", p.device)
+                                         .StrOrNull("adapter", p.adapter)
+                                         .Done());
+                    start(p);
+                }
+            }
+        }
+
+        if (children.Running()) {
+            children.Poll(
+                50,
+                [&](int child, const std::string& line) {
+                    WatchedPort& p = ports[portOf[size_t(child)]];
+                    if (Screen::IsGone(line)) {
+                        p.childGone = true;
+                        return;
+                    }
+                    if (!line.empty() && (line[0] == 'L' || line[0] == 'M') && line.size() > 2) {
+                        // The station's changing line, with the port's counts
+                        // over every station it has had.
+                        std::string text = line.substr(2);
+                        if (text.rfind(p.name + "  ", 0) == 0)
+                            text = text.substr(p.name.size() + 2);
+                        screen.Live(p.row, p.name + "  " + Counted(p.Pass(), p.Fail()) + "  " + text, line[0] == 'M');
+                        return;
+                    }
+                    if (screen.FromChild(p.row, line, &p.childPass, &p.childFail)) {
+                        show(p, "");
+                        if (mode == Screen::kPlain && !o.json)
+                            screen.Note(0, p.name + "  " + Counted(p.Pass(), p.Fail()) + "; " + totals());
+                    }
+                },
+                [&](int child, int code) {
+                    WatchedPort& p = ports[portOf[size_t(child)]];
+                    const int failed = p.childFail;
+                    p.child = -1;
+                    p.pass += p.childPass;
+                    p.fail += p.childFail;
+                    p.childPass = p.childFail = 0;
+                    // A station that ended because its port went away, with
+                    // no unit failed, says nothing about the units.
+                    if (p.code == 0 && code != 0 && !(p.childGone && code == kExitPort && failed == 0))
+                        p.code = code;
+                    if (p.childGone || !p.present) {
+                        // Still listed (the list lags): not again on the same
+                        // device until it has gone from the list.
+                        p.waitForChange = p.present && !p.absentSinceStart;
+                        show(p, "gone");
+                    } else if (!ending) {
+                        p.stopped = true;
+                        screen.Note(0, "orvane-cli: " + p.name + ": its station ended (exit " + std::to_string(code) +
+                                           "); it starts again when the port comes back");
+                        show(p, "stopped (exit " + std::to_string(code) + ")");
+                    }
+                    look = true;
+                });
+            look = watch.Wait(0) || look;
+        } else if (!ending) {
+            look = watch.Wait(1000) || look;
+        }
+        for (WatchedPort& p : ports)
+            if (p.child >= 0 && !p.present && !p.interrupted && Clock::now() - p.goneSince > kGoneGrace) {
+                p.interrupted = true;
+                children.Interrupt(p.child);
+            }
+        if (Interrupts() > interrupts) {
+            interrupts = Interrupts();
+            if (!ending)
+                screen.Note(0, "orvane-cli: Ctrl+C: every station ends");
+            ending = true;
+            children.Interrupt();
+        }
+    }
+    screen.Close();
+    RemoveTree(folder);
+
+    int code = kExitInstalled;
+    for (const WatchedPort& p : ports)
+        if (code == kExitInstalled)
+            code = p.code;
+    summary(code, ports);
+    return code;
+}
