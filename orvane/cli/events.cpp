@@ -85,10 +85,10 @@ JsonObject& JsonObject::Null(const char* key)
 
 JsonObject& JsonObject::Strs(const char* key, const std::vector<std::string>& values)
 {
-    std::string list = "[";
+    JsonArray list;
     for (const std::string& v : values)
-        list += (list.size() > 1 ? "," : "") + JsonString(v);
-    return Raw(key, list + "]");
+        list.Add(JsonString(v));
+    return Raw(key, list.Done());
 }
 
 JsonObject& JsonObject::Raw(const char* key, const std::string& json)

@@ -36,6 +36,23 @@ private:
     std::string text_;
 };
 
+// A JSON array of values made here (objects, strings), in the order added.
+class JsonArray
+{
+public:
+    JsonArray& Add(const std::string& json)
+    {
+        if (text_.size() > 1)
+            text_ += ',';
+        text_ += json;
+        return *this;
+    }
+    std::string Done() const { return text_ + "]"; }
+
+private:
+    std::string text_ = "[";
+};
+
 std::string JsonString(const std::string& text);
 
 #endif

@@ -154,7 +154,7 @@ bool ResolveIdentity(const std::string& spec, const std::vector<PortInfo>& ports
     *error += shown.empty() ? "; no port here has a USB identity or a serial number"
                             : std::string(matches.empty() ? "; the ports with an identity:" : ":");
     for (const PortInfo* p : shown)
-        *error += "\n" + Candidate(*p);
+        (*error += '\n') += Candidate(*p);
     return false;
 }
 

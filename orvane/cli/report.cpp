@@ -407,9 +407,9 @@ std::string Column(std::string text, size_t width, bool right)
 
 JsonObject StatsJson(JsonObject o, const Stats& s)
 {
-    std::string failures = "[";
+    JsonArray failures;
     for (const auto& f : s.TopFailures(3))
-        failures += (failures.size() > 1 ? "," : "") + JsonObject().Str("reason", f.first).Int("units", f.second).Done();
+        failures.Add(JsonObject().Str("reason", f.first).Int("units", f.second).Done());
     return o.Int("units", s.units)
         .Int("passed", s.passed)
         .Int("failed", s.failed)
@@ -419,7 +419,7 @@ JsonObject StatsJson(JsonObject o, const Stats& s)
         .Int("retries", s.retries)
         .Num("mean_s", s.Mean(), 2)
         .Num("p95_s", s.P95(), 2)
-        .Raw("failures", failures + "]");
+        .Raw("failures", failures.Done());
 }
 
 const char kReportUsage[] =
@@ -492,24 +492,24 @@ int RunReport(const std::vector<std::string>& args)
             std::printf("%s\n", StatsJson(JsonObject::Event("report_group").Str("by", by).Str("group", g.first), g.second)
                                     .Done()
                                     .c_str());
-        std::string problems = "[", older = "[";
+        JsonArray problems, older;
         for (const Problem& p : r.problems)
-            problems += (problems.size() > 1 ? "," : "") + JsonObject().Str("where", p.where).Str("what", p.what).Done();
+            problems.Add(JsonObject().Str("where", p.where).Str("what", p.what).Done());
         for (const auto& o : r.olderLines)
-            older += (older.size() > 1 ? "," : "") + JsonObject()
-                                                         .Str("file", o.first)
-                                                         .Int("first_line", o.second.first)
-                                                         .Int("last_line", o.second.second)
-                                                         .Int("lines", r.olderCount[o.first])
-                                                         .Done();
+            older.Add(JsonObject()
+                .Str("file", o.first)
+                .Int("first_line", o.second.first)
+                .Int("last_line", o.second.second)
+                .Int("lines", r.olderCount[o.first])
+                .Done());
         std::printf("%s\n", StatsJson(JsonObject::Event("report").Str("by", by), r.all)
                                 .Int("files", (long long)files.size())
                                 .Int("lines", r.lines)
                                 .Int("torn", r.torn)
                                 .Int("foreign", r.foreign)
                                 .Int("older", r.older)
-                                .Raw("problems", problems + "]")
-                                .Raw("older_lines", older + "]")
+                                .Raw("problems", problems.Done())
+                                .Raw("older_lines", older.Done())
                                 .Strs("unreadable", unreadable)
                                 .Done()
                                 .c_str());

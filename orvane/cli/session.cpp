@@ -80,16 +80,16 @@ void SummaryEvent(Screen& screen, const Options& o, int code, const std::vector<
 {
     if (!o.json)
         return;
-    std::string ports = "[";
+    JsonArray ports;
     int allPass = 0, allFail = 0;
     for (size_t i = 0; i < codes.size(); ++i) {
-        ports += (i ? "," : "") + JsonObject()
-                                      .Str("port", o.ports[i])
-                                      .Int("code", codes[i])
-                                      .Int("units", pass[i] + fail[i])
-                                      .Int("passed", pass[i])
-                                      .Int("failed", fail[i])
-                                      .Done();
+        ports.Add(JsonObject()
+            .Str("port", o.ports[i])
+            .Int("code", codes[i])
+            .Int("units", pass[i] + fail[i])
+            .Int("passed", pass[i])
+            .Int("failed", fail[i])
+            .Done());
         allPass += pass[i];
         allFail += fail[i];
     }
@@ -98,7 +98,7 @@ void SummaryEvent(Screen& screen, const Options& o, int code, const std::vector<
                      .Int("units", allPass + allFail)
                      .Int("passed", allPass)
                      .Int("failed", allFail)
-                     .Raw("ports", ports + "]")
+                     .Raw("ports", ports.Done())
                      .Done());
 }
 
@@ -399,7 +399,7 @@ int RunCheck(const Options& o)
                        (o.expectModel ? std::string(", expecting an ") + ModelName(o.expectModel) : "") +
                        (o.retries ? ", up to " + std::to_string(o.retries) + " retries" : "") +
                        (o.station ? ", as a station" : ""));
-    std::string ports = "[";
+    JsonArray ports;
     std::vector<int> codes;
     for (size_t i = 0; i < o.ports.size(); ++i) {
         std::string why;
@@ -411,12 +411,12 @@ int RunCheck(const Options& o)
             if (code == kExitInstalled)
                 code = kExitPort;
         }
-        ports += (i ? "," : "") + JsonObject()
-                                      .Str("port", o.ports[i])
-                                      .Str("given", i < o.portsGiven.size() ? o.portsGiven[i] : o.ports[i])
-                                      .Str("device", PortDevice(o.ports[i]))
-                                      .Bool("present", present)
-                                      .Done();
+        ports.Add(JsonObject()
+            .Str("port", o.ports[i])
+            .Str("given", i < o.portsGiven.size() ? o.portsGiven[i] : o.ports[i])
+            .Str("device", PortDevice(o.ports[i]))
+            .Bool("present", present)
+            .Done());
     }
     for (const std::string& w : warnings)
         screen.Note(0, "  warning: " + w);
@@ -433,7 +433,7 @@ int RunCheck(const Options& o)
                          .Int("rate", (long long)o.rate)
                          .Int("normal_rate", (long long)o.normalRate)
                          .StrOrNull("expect_model", ModelName(o.expectModel))
-                         .Raw("ports", ports + "]")
+                         .Raw("ports", ports.Done())
                          .Strs("warnings", warnings)
                          .Strs("problems", problems)
                          .Done());

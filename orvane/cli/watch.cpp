@@ -144,17 +144,17 @@ int RunWatch(const Options& options)
                          .Done());
     auto summary = [&](int code, const std::vector<WatchedPort>& ports) {
         int pass = 0, fail = 0;
-        std::string list = "[";
+        JsonArray list;
         for (const WatchedPort& p : ports) {
             pass += p.Pass();
             fail += p.Fail();
-            list += (list.size() > 1 ? "," : "") + JsonObject()
-                                                       .Str("port", p.name)
-                                                       .Int("code", p.code)
-                                                       .Int("units", p.Pass() + p.Fail())
-                                                       .Int("passed", p.Pass())
-                                                       .Int("failed", p.Fail())
-                                                       .Done();
+            list.Add(JsonObject()
+                .Str("port", p.name)
+                .Int("code", p.code)
+                .Int("units", p.Pass() + p.Fail())
+                .Int("passed", p.Pass())
+                .Int("failed", p.Fail())
+                .Done());
             screen.Note(0, "orvane-cli: " + p.name + "  " + std::to_string(p.Pass() + p.Fail()) + " units: " +
                                Counted(p.Pass(), p.Fail()));
         }
@@ -167,7 +167,7 @@ int RunWatch(const Options& options)
                              .Int("units", pass + fail)
                              .Int("passed", pass)
                              .Int("failed", fail)
-                             .Raw("ports", list + "]")
+                             .Raw("ports", list.Done())
                              .Done());
     };
     if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
