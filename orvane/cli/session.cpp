@@ -74,34 +74,6 @@ void StartEvent(Screen& screen, const Options& o)
                      .Done());
 }
 
-// Every port's exit code and counts, and the whole run's code.
-void SummaryEvent(Screen& screen, const Options& o, int code, const std::vector<int>& codes,
-                  const std::vector<int>& pass, const std::vector<int>& fail)
-{
-    if (!o.json)
-        return;
-    JsonArray ports;
-    int allPass = 0, allFail = 0;
-    for (size_t i = 0; i < codes.size(); ++i) {
-        ports.Add(JsonObject()
-            .Str("port", o.ports[i])
-            .Int("code", codes[i])
-            .Int("units", pass[i] + fail[i])
-            .Int("passed", pass[i])
-            .Int("failed", fail[i])
-            .Done());
-        allPass += pass[i];
-        allFail += fail[i];
-    }
-    screen.Event(JsonObject::Event("summary")
-                     .Int("code", code)
-                     .Int("units", allPass + allFail)
-                     .Int("passed", allPass)
-                     .Int("failed", allFail)
-                     .Raw("ports", ports.Done())
-                     .Done());
-}
-
 // The codes a unit is run again after (--retries): no answer, no verdict, a
 // port that went away.  Never after a 302, an image problem, a wrong model
 // or a cancel.
@@ -124,6 +96,34 @@ std::string Counted(int pass, int fail)
 }
 
 } // namespace
+
+// Every port's exit code and counts, and the whole run's code.
+void SummaryEvent(Screen& screen, bool json, int code, const std::vector<std::string>& ports,
+                  const std::vector<int>& codes, const std::vector<int>& pass, const std::vector<int>& fail)
+{
+    if (!json)
+        return;
+    JsonArray list;
+    int allPass = 0, allFail = 0;
+    for (size_t i = 0; i < codes.size(); ++i) {
+        list.Add(JsonObject()
+            .Str("port", ports[i])
+            .Int("code", codes[i])
+            .Int("units", pass[i] + fail[i])
+            .Int("passed", pass[i])
+            .Int("failed", fail[i])
+            .Done());
+        allPass += pass[i];
+        allFail += fail[i];
+    }
+    screen.Event(JsonObject::Event("summary")
+                     .Int("code", code)
+                     .Int("units", allPass + allFail)
+                     .Int("passed", allPass)
+                     .Int("failed", allFail)
+                     .Raw("ports", list.Done())
+                     .Done());
+}
 
 int RunPort(const Options& options, Screen& screen)
 {
@@ -176,7 +176,7 @@ int RunPort(const Options& options, Screen& screen)
     // A run of one port in this process says how the run went itself.
     auto done = [&](int code) {
         if (!o.child)
-            SummaryEvent(screen, o, code, {code}, {c.pass}, {c.fail});
+            SummaryEvent(screen, o.json, code, o.ports, {code}, {c.pass}, {c.fail});
         return code;
     };
     if (!o.child)
@@ -300,7 +300,7 @@ int RunPorts(const Options& options)
             if (o.json)
                 screen.Event(ResultEvent(r, port, image));
         }
-        SummaryEvent(screen, o, kExitImage, std::vector<int>(n, kExitImage), std::vector<int>(n, 0),
+        SummaryEvent(screen, o.json, kExitImage, o.ports, std::vector<int>(n, kExitImage), std::vector<int>(n, 0),
                      std::vector<int>(n, 1));
         return kExitImage;
     }
@@ -369,7 +369,7 @@ int RunPorts(const Options& options)
     }
     screen.Note(0, "orvane-cli: " + results + (o.station ? "; station: " + Counted(allPass, allFail) : "") +
                        "; exit " + std::to_string(code));
-    SummaryEvent(screen, o, code, codes, pass, fail);
+    SummaryEvent(screen, o.json, code, o.ports, codes, pass, fail);
     return code;
 }
 
@@ -437,7 +437,8 @@ int RunCheck(const Options& o)
                          .Strs("warnings", warnings)
                          .Strs("problems", problems)
                          .Done());
-        SummaryEvent(screen, o, code, codes, std::vector<int>(codes.size(), 0), std::vector<int>(codes.size(), 0));
+        SummaryEvent(screen, o.json, code, o.ports, codes, std::vector<int>(codes.size(), 0),
+                     std::vector<int>(codes.size(), 0));
     }
     return code;
 }

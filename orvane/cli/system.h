@@ -20,6 +20,16 @@ int  ConsoleWidth();
 void CatchInterrupts();
 int  Interrupts();
 
+// Hands each whole line in *pending to onLine (without its '\n') and keeps
+// what follows the last one.
+inline void HandWholeLines(std::string* pending, const std::function<void(const std::string&)>& onLine)
+{
+    size_t from = 0;
+    for (size_t end; (end = pending->find('\n', from)) != std::string::npos; from = end + 1)
+        onLine(pending->substr(from, end - from));
+    pending->erase(0, from);
+}
+
 // Appends one line to a file that other processes may append to at the same
 // moment, holding an exclusive lock on it for the whole write.  The header
 // goes first when the file is empty.  False with a reason when it cannot.

@@ -111,10 +111,7 @@ bool AppendLockedAfter(const std::string& path, const std::string& header, uint6
                 break;
             at += n;
             pending.append(block, size_t(n));
-            size_t from = 0;
-            for (size_t end; (end = pending.find('\n', from)) != std::string::npos; from = end + 1)
-                onLine(pending.substr(from, end - from));
-            pending.erase(0, from);
+            HandWholeLines(&pending, onLine);
         }
         if (!pending.empty())
             onLine(pending);
@@ -355,11 +352,7 @@ void Children::Poll(int ms, const std::function<void(int, const std::string&)>& 
             continue;
         if (n > 0) {
             c->pending.append(block, size_t(n));
-            size_t end;
-            while ((end = c->pending.find('\n')) != std::string::npos) {
-                onLine(which[k], c->pending.substr(0, end));
-                c->pending.erase(0, end + 1);
-            }
+            HandWholeLines(&c->pending, [&](const std::string& line) { onLine(which[k], line); });
             continue;
         }
         // End of its output: the child has ended, or is about to.

@@ -120,10 +120,7 @@ bool AppendLockedAfter(const std::string& path, const std::string& header, uint6
                ReadFile(hFile, block, sizeof(block), &dwRead, NULL) && dwRead > 0) {
             at.QuadPart += dwRead;
             pending.append(block, dwRead);
-            size_t from = 0;
-            for (size_t end; (end = pending.find('\n', from)) != std::string::npos; from = end + 1)
-                onLine(pending.substr(from, end - from));
-            pending.erase(0, from);
+            HandWholeLines(&pending, onLine);
         }
         if (!pending.empty())
             onLine(pending);
@@ -272,14 +269,9 @@ void Children::Poll(int ms, const std::function<void(int, const std::string&)>& 
                     continue;
                 fAny = true;
                 c->pending.append(block, dwRead);
-                size_t end;
-                while ((end = c->pending.find('\n')) != std::string::npos) {
-                    std::string line = c->pending.substr(0, end);
-                    if (!line.empty() && line.back() == '\r')
-                        line.pop_back();
-                    onLine((int)i, line);
-                    c->pending.erase(0, end + 1);
-                }
+                HandWholeLines(&c->pending, [&](const std::string& line) {
+                    onLine((int)i, !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line);
+                });
                 continue;
             }
             // The pipe is broken: the child has ended.

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <numeric>
 #include <set>
 
 namespace {
@@ -143,32 +144,22 @@ int RunWatch(const Options& options)
                                              .Done())
                          .Done());
     auto summary = [&](int code, const std::vector<WatchedPort>& ports) {
-        int pass = 0, fail = 0;
-        JsonArray list;
+        std::vector<std::string> names;
+        std::vector<int> codes, passes, fails;
         for (const WatchedPort& p : ports) {
-            pass += p.Pass();
-            fail += p.Fail();
-            list.Add(JsonObject()
-                .Str("port", p.name)
-                .Int("code", p.code)
-                .Int("units", p.Pass() + p.Fail())
-                .Int("passed", p.Pass())
-                .Int("failed", p.Fail())
-                .Done());
+            names.push_back(p.name);
+            codes.push_back(p.code);
+            passes.push_back(p.Pass());
+            fails.push_back(p.Fail());
             screen.Note(0, "orvane-cli: " + p.name + "  " + std::to_string(p.Pass() + p.Fail()) + " units: " +
                                Counted(p.Pass(), p.Fail()));
         }
+        const int pass = std::accumulate(passes.begin(), passes.end(), 0);
+        const int fail = std::accumulate(fails.begin(), fails.end(), 0);
         screen.Note(0, "orvane-cli: watched " + matches + "; " + std::to_string(ports.size()) + " ports, " +
                            std::to_string(pass + fail) + " units: " + Counted(pass, fail) + "; exit " +
                            std::to_string(code));
-        if (o.json)
-            screen.Event(JsonObject::Event("summary")
-                             .Int("code", code)
-                             .Int("units", pass + fail)
-                             .Int("passed", pass)
-                             .Int("failed", fail)
-                             .Raw("ports", list.Done())
-                             .Done());
+        SummaryEvent(screen, o.json, code, names, codes, passes, fails);
     };
     if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
         screen.Note(0, "orvane-cli: FAIL (exit 4)  reason: " + error);
