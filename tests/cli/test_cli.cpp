@@ -317,7 +317,7 @@ TEST_F(OrvaneCli, CtrlCCancels)
         Module module(folder, "com1", "--no-pace --silent-phase 2");
         Cli cli(Args(module.link));
         ASSERT_TRUE(cli.WaitFor("Preparing for Programming!")) << cli.output;
-        std::this_thread::sleep_for(300ms);
+        ASSERT_NE(module.WaitReport("\"kind\":\"p60\"").find("p60"), std::string::npos);   // "p 60" has gone out
         cli.Interrupt();
         EXPECT_EQ(cli.Wait(), 6) << cli.output;
         EXPECT_NE(cli.output.find("reason: stopped preparing (\"p 60\"): cancelled (Ctrl+C)"), std::string::npos);
@@ -786,10 +786,7 @@ TEST_F(OrvaneCli, HundredUnitsWithIdsFromAFifoPerPort)
             ++n;
         return n == 4;
     };
-    const auto end = Clock::now() + 20s;
-    while (!waiting() && Clock::now() < end)
-        std::this_thread::sleep_for(20ms);
-    ASSERT_TRUE(waiting()) << Slurp(folder / "text.txt");
+    ASSERT_TRUE(cli.WaitUntil(waiting)) << Slurp(folder / "text.txt");
     cli.Interrupt();
     EXPECT_EQ(cli.Wait(), 6) << "the units waiting for an id were cancelled";
     std::ofstream(folder / "events.json") << cli.output;
@@ -878,9 +875,7 @@ TEST_F(OrvaneCli, WatchFollowsAdaptersAsTheyComeAndGo)
             ASSERT_EQ(modules[1]->Ask("set stall-offset=none"), "ok");
     }
     // Every station ends with its port: only the watching process is left.
-    const auto end = Clock::now() + 10s;
-    while (bench::Leftovers(folder) > 1 && Clock::now() < end)
-        std::this_thread::sleep_for(20ms);
+    cli.WaitUntil([&] { return bench::Leftovers(folder) <= 1; }, 10s);
     EXPECT_EQ(bench::Leftovers(folder), 1);
     // Ctrl+C while a station waits for its next module: the line is left at
     // the normal rate, and nothing is left running.
