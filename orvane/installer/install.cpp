@@ -143,10 +143,10 @@ void Transfer(HWND hDlg, int nModelNo)
         }
         nCount = 0;
     }
-    // Even when a verdict came first, what the port holds must not go out.
+    // What the port still holds of the image would reach the module later,
+    // at whatever rate the line then has: dropped first, even when a verdict
+    // came before.
     if (fStalled) {
-        // What the port still holds of the image would reach the module
-        // later, at whatever rate the line then has: dropped first.
         ClearCommOutput(hTTYWnd);
         ResetModule(nModelNo);
         SetupConnection(hTTYWnd, 1);

@@ -120,7 +120,7 @@ WRITEEND WriteAndWait(HWND hWnd, NPTTYINFO npTTYInfo, LPBYTE lpByte, DWORD dwByt
 // belong to something else is used.
 bool IsOpen(const TTYINFO* npTTYInfo)
 {
-    return IsConnected(npTTYInfo) && npTTYInfo->idComDev != NULL && npTTYInfo->idComDev != INVALID_HANDLE_VALUE;
+    return IsConnected(npTTYInfo) && PortIsOpen(npTTYInfo);
 }
 
 } // namespace

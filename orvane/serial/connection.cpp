@@ -8,13 +8,6 @@ namespace {
 // Every open and close empties both directions of the driver.
 const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
-// A closed port is marked with INVALID_HANDLE_VALUE; a handle that was never
-// opened is NULL.  Neither may reach the driver.
-bool PortIsOpen(const TTYINFO* npTTYInfo)
-{
-    return npTTYInfo->idComDev != NULL && npTTYInfo->idComDev != INVALID_HANDLE_VALUE;
-}
-
 void ClosePort(NPTTYINFO npTTYInfo)
 {
     CloseHandle(npTTYInfo->idComDev);
@@ -92,6 +85,11 @@ void WaitForWatcher(NPTTYINFO npTTYInfo)
 }
 
 } // namespace
+
+bool PortIsOpen(const TTYINFO* npTTYInfo)
+{
+    return npTTYInfo->idComDev != NULL && npTTYInfo->idComDev != INVALID_HANDLE_VALUE;
+}
 
 BOOL OpenConnection(HWND hWnd, int nMode)
 {

@@ -25,6 +25,10 @@ void FillDCB(const TTYINFO* npTTYInfo, int nMode, DCB* pdcb);
 BOOL NoteEventWait(int* pnEmpty, DWORD dwEvtMask);
 
 #ifdef _WIN32
+// A closed port is marked with INVALID_HANDLE_VALUE; a handle that was never
+// opened is NULL.  Neither may reach the driver.
+bool PortIsOpen(const TTYINFO* npTTYInfo);
+
 int ReadCommBlock(HWND hWnd, LPSTR lpszBlock, int nMaxLength);
 DWORD WINAPI CommWatchProc(LPVOID lpData);
 

@@ -25,8 +25,6 @@ void SettingsFailed(HWND hWnd)
     MessageBoxA(hWnd, "Settings failed!", gszAppName, MB_ICONEXCLAMATION);
 }
 
-// WM_CREATE: the record, then the first connection attempt, all before the
-// window is shown.  Creation always goes on, with or without a record.
 // A received line that asks for the normal line settings waits for this
 // thread, which alone changes them.
 #define WM_PARSERECEIVED (WM_APP + 1)
@@ -37,6 +35,8 @@ void ParseOnWindowThread(void)
         PostMessageA(hWnd, WM_PARSERECEIVED, 0, 0);
 }
 
+// WM_CREATE: the record, then the first connection attempt, all before the
+// window is shown.  Creation always goes on, with or without a record.
 LRESULT CreateTTYWindow(HWND hWnd)
 {
     gpfnParseOnWindowThread = ParseOnWindowThread;

@@ -333,6 +333,9 @@ TEST(Modsim, UnplugAndPlugTheAdapter)
         EXPECT_FALSE(std::filesystem::is_symlink(sim.link));
         EXPECT_NE(sim.request("report").find("\"state\":\"off\""), std::string::npos);
         EXPECT_EQ(sim.request("unplug"), "error not plugged in");
+        for (const char* request : {"hangup", "send lost", "flood 10"})
+            EXPECT_EQ(sim.request(request), "error not plugged in") << request;
+        EXPECT_FALSE(std::filesystem::is_symlink(sim.link));
     }
     ASSERT_EQ(sim.request("plug"), "ok");
     EXPECT_EQ(sim.request("plug"), "error already plugged in");

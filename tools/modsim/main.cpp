@@ -376,6 +376,10 @@ std::string Simulator::handle(const std::string& request)
     }
     if (verb == "set")
         return handle_set(words);
+    // No line while the adapter is out: nothing to write to, nothing to hang
+    // up (a new pty at the link would plug it back in).
+    if (unplugged_ && (verb == "send" || verb == "flood" || verb == "hangup"))
+        return "error not plugged in";
     if (verb == "power" && words.size() == 2 && (words[1] == "on" || words[1] == "off")) {
         if (words[1] == "on")
             module_.power_on(now_ms());
