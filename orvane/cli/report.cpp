@@ -487,6 +487,10 @@ int RunReport(const std::vector<std::string>& args)
                 ReadCsvLine(r, file, number, line, fields);
         }
         r.EndOfFile(file);
+        if (in.bad()) {   // a folder, or a read that failed part way
+            unreadable.push_back(file);
+            code = kExitUsage;
+        }
     }
 
     const std::string by = kGroupNames[r.by];

@@ -980,4 +980,7 @@ TEST_F(OrvaneCli, ReportReadsEveryLayoutAndNamesWhatItCannot)
         << table.output;
     Cli bad({"report", a, "--by", "colour"});
     EXPECT_EQ(bad.Wait(), 7);
+    Cli folderGiven({"report", a, folder.string()});   // opens on Linux, and reads as nothing
+    EXPECT_EQ(folderGiven.Wait(), 7);
+    EXPECT_NE(folderGiven.output.find("cannot read " + folder.string() + "\n"), std::string::npos) << folderGiven.output;
 }
