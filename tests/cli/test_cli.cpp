@@ -682,6 +682,10 @@ TEST_F(OrvaneCli, OptionsReachTheRunOrAreRefused)
         EXPECT_NE(Slurp(folder / "errors.txt").find(args[0]), std::string::npos) << Slurp(folder / "errors.txt");
         EXPECT_EQ(Field(module.Ask("report"), "", "received_bytes"), "0");
     }
+    Cli folderIds(Args(module.link, {"--unit-id-from", folder.string(), "--wake-timeout", "0.5"}));
+    EXPECT_EQ(folderIds.Wait(), 7);
+    EXPECT_NE(folderIds.output.find("cannot read the unit ids from " + folder.string() + ": it is a folder"),
+              std::string::npos) << folderIds.output;
 }
 
 } // namespace
