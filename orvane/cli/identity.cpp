@@ -31,8 +31,14 @@ bool UnitIds::Open(const std::string& path, std::string* error)
         // reads as ended between the feeder's lines, and the open does not
         // wait for one.
         struct stat st {};
-        if (stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode))
+        const bool found = stat(path.c_str(), &st) == 0;
+        if (found && S_ISFIFO(st.st_mode))
             mode = "r+";
+        // A folder opens here too, and would read as a list that has ended.
+        if (found && S_ISDIR(st.st_mode)) {
+            *error = "cannot read the unit ids from " + path + ": it is a folder";
+            return false;
+        }
 #endif
         file = std::fopen(path.c_str(), mode);
         if (file == nullptr) {

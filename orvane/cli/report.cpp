@@ -84,8 +84,11 @@ struct Reader
     std::map<std::string, Unit> open;   // file and port -> its unit not yet closed
     long long lines = 0, torn = 0, foreign = 0, older = 0;
     std::vector<Problem> problems;           // the first few of each kind
-    std::map<std::string, std::pair<long long, long long>> olderLines;   // file -> first, last
-    std::map<std::string, long long> olderCount;
+    struct Lines
+    {
+        long long first = 0, last = 0, count = 0;
+    };
+    std::map<std::string, Lines> olderLines;   // file -> its lines of an older layout
 
     void Bad(const std::string& file, long long number, bool isTorn, const std::string& what)
     {
@@ -366,10 +369,10 @@ void ReadCsvLine(Reader& r, const std::string& file, long long number, const std
     }
     if (n < kLogColumns) {
         ++r.older;
-        auto& range = r.olderLines[file];
-        if (r.olderCount[file]++ == 0)
-            range.first = number;
-        range.second = number;
+        Reader::Lines& older = r.olderLines[file];
+        if (older.count++ == 0)
+            older.first = number;
+        older.last = number;
     }
     Attempt a;
     a.start = f[kColStart];
@@ -484,6 +487,10 @@ int RunReport(const std::vector<std::string>& args)
                 ReadCsvLine(r, file, number, line, fields);
         }
         r.EndOfFile(file);
+        if (in.bad()) {   // a folder, or a read that failed part way
+            unreadable.push_back(file);
+            code = kExitUsage;
+        }
     }
 
     const std::string by = kGroupNames[r.by];
@@ -499,8 +506,8 @@ int RunReport(const std::vector<std::string>& args)
             older.Add(JsonObject()
                 .Str("file", o.first)
                 .Int("first_line", o.second.first)
-                .Int("last_line", o.second.second)
-                .Int("lines", r.olderCount[o.first])
+                .Int("last_line", o.second.last)
+                .Int("lines", o.second.count)
                 .Done());
         std::printf("%s\n", StatsJson(JsonObject::Event("report").Str("by", by), r.all)
                                 .Int("files", (long long)files.size())
@@ -544,7 +551,7 @@ int RunReport(const std::vector<std::string>& args)
     }
     for (const auto& o : r.olderLines)
         std::printf("older layout: %s, %lld lines between lines %lld and %lld (read; no unit id, bench or operator)\n",
-                    o.first.c_str(), r.olderCount[o.first], o.second.first, o.second.second);
+                    o.first.c_str(), o.second.count, o.second.first, o.second.last);
     for (const std::string& f : unreadable)
         std::printf("cannot read %s\n", f.c_str());
     return code;

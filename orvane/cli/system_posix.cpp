@@ -220,26 +220,25 @@ void FolderWatch::Follow(const std::vector<std::string>& folders)
 bool FolderWatch::Wait(int ms)
 {
     using Clock = std::chrono::steady_clock;
-    const int kLookMs = 250;
-    int wait = ms;
-    if (state_->polling) {
-        const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - state_->lastLook).count();
-        if (since >= kLookMs) {
-            state_->lastLook = Clock::now();
-            return true;
-        }
-        wait = std::min(ms, int(kLookMs - since));
-    }
-    pollfd p{state_->fd, POLLIN, 0};
-    if (state_->fd < 0 || poll(&p, 1, wait) <= 0) {
-        if (!state_->polling)
+    const auto kLook = std::chrono::milliseconds(250);
+    // Folders that cannot be followed are looked at every kLook.
+    auto lookDue = [&] {
+        const auto now = Clock::now();
+        if (!state_->polling || now - state_->lastLook < kLook)
             return false;
-        const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - state_->lastLook).count();
-        if (since < kLookMs)
-            return false;
-        state_->lastLook = Clock::now();
+        state_->lastLook = now;
         return true;
+    };
+    if (lookDue())
+        return true;
+    if (state_->polling) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(state_->lastLook + kLook - Clock::now());
+        ms = std::max(0, std::min(ms, int(left.count())));
     }
+    // Without inotify (fd -1) poll only sleeps.
+    pollfd p{state_->fd, POLLIN, 0};
+    if (poll(&p, 1, ms) <= 0)
+        return lookDue();
     // Drain; a folder that went (or moved) is followed anew once it is back.
     alignas(inotify_event) char block[8192];
     for (ssize_t n; (n = read(state_->fd, block, sizeof(block))) > 0;)

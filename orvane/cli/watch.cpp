@@ -212,7 +212,6 @@ int RunWatch(const Options& options)
     };
 
     bool look = true;
-    watch.Follow(Folders(o));
     while (!ending || children.Running()) {
         if (look && !ending) {
             look = false;

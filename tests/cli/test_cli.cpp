@@ -682,6 +682,10 @@ TEST_F(OrvaneCli, OptionsReachTheRunOrAreRefused)
         EXPECT_NE(Slurp(folder / "errors.txt").find(args[0]), std::string::npos) << Slurp(folder / "errors.txt");
         EXPECT_EQ(Field(module.Ask("report"), "", "received_bytes"), "0");
     }
+    Cli folderIds(Args(module.link, {"--unit-id-from", folder.string(), "--wake-timeout", "0.5"}));
+    EXPECT_EQ(folderIds.Wait(), 7);
+    EXPECT_NE(folderIds.output.find("cannot read the unit ids from " + folder.string() + ": it is a folder"),
+              std::string::npos) << folderIds.output;
 }
 
 } // namespace
@@ -975,4 +979,7 @@ TEST_F(OrvaneCli, ReportReadsEveryLayoutAndNamesWhatItCannot)
         << table.output;
     Cli bad({"report", a, "--by", "colour"});
     EXPECT_EQ(bad.Wait(), 7);
+    Cli folderGiven({"report", a, folder.string()});   // opens on Linux, and reads as nothing
+    EXPECT_EQ(folderGiven.Wait(), 7);
+    EXPECT_NE(folderGiven.output.find("cannot read " + folder.string() + "\n"), std::string::npos) << folderGiven.output;
 }
