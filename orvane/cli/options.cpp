@@ -135,9 +135,14 @@ bool Apply(const std::string& name, const std::string& value, Options* o, std::s
     } else if (name == "--adapter") {
         o->adapter = value;
     } else if (name == "--match") {
-        for (const std::string& match : SplitPorts(value))
+        for (const std::string& match : SplitPorts(value)) {
+            if (IsIdentity(match) && !IdentityOk(match, error)) {
+                *error = "--match " + *error;
+                return false;
+            }
             if (!match.empty())
                 o->matches.push_back(match);
+        }
         if (o->matches.empty()) {
             *error = "--match needs usb:VID:PID[:SERIAL], serial:SERIAL or a pattern, not \"" + value + "\"";
             return false;
@@ -389,7 +394,8 @@ std::string UnitIdPath(const Options& o, const std::string& port)
     std::string path = o.unitIdFrom;
     const size_t slash = port.find_last_of("/\\");
     const std::string name = slash == std::string::npos ? port : port.substr(slash + 1);
-    for (size_t at; (at = path.find("{port}")) != std::string::npos;)
+    // On past what was put in: a port's name may hold "{port}" itself.
+    for (size_t at = 0; (at = path.find("{port}", at)) != std::string::npos; at += name.size())
         path.replace(at, 6, name);
     return path;
 }

@@ -682,6 +682,19 @@ TEST_F(OrvaneCli, OptionsReachTheRunOrAreRefused)
         EXPECT_NE(Slurp(folder / "errors.txt").find(args[0]), std::string::npos) << Slurp(folder / "errors.txt");
         EXPECT_EQ(Field(module.Ask("report"), "", "received_bytes"), "0");
     }
+    // Refused at once, never left waiting: an identity no adapter can have,
+    // and a port whose own name holds {port}.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refusedAtOnce = {
+        {{"--watch", "--match", "usb:403:6001", "--image", image}, "--match usb:403:6001: write usb:VID:PID"},
+        {{"--port", (folder / "x{port}").string(), "--unit-id-from", (folder / "{port}.ids").string(), "--image", image},
+         "cannot read the unit ids from " + (folder / "x{port}.ids").string()},
+    };
+    for (const auto& c : refusedAtOnce) {
+        SCOPED_TRACE(c.second);
+        Cli refused(c.first, (folder / "errors.txt").string());
+        EXPECT_EQ(refused.Wait(), 7);
+        EXPECT_NE((refused.output + Slurp(folder / "errors.txt")).find(c.second), std::string::npos) << refused.output;
+    }
 }
 
 } // namespace
