@@ -451,6 +451,14 @@ TEST_F(OrvaneCli, SeveralPortsAtOnce)
         EXPECT_EQ(mine, 1) << "port " << i;
         EXPECT_EQ(Field(summary[0], "{\"port\":" + port, "code"), code) << "port " << i;
     }
+
+    // No folder for the children's copies of the image: each port's failure
+    // is logged all the same.
+    setenv("TMPDIR", (folder / "none").c_str(), 1);
+    Cli noCopy(Args("a,b"));
+    unsetenv("TMPDIR");
+    EXPECT_EQ(noCopy.Wait(), 4) << noCopy.output;
+    EXPECT_EQ(ReadCsv(log).size(), 8u) << Slurp(log);
 }
 
 // A machine with three USB serial adapters as sysfs and udev show them: two
