@@ -412,7 +412,9 @@ TEST_F(OrvaneCli, SeveralPortsAtOnce)
         ports += modules.back()->link + ",";
     }
     ports += (folder / "com5").string();
-    Cli cli(Args(ports, {"--json"}), (folder / "text.txt").string());
+    // An operator's name in a code page (as Windows passes it) and a bench's
+    // in UTF-8: both stay JSON.
+    Cli cli(Args(ports, {"--json", "--operator", "M\xfcller", "--bench", "B\xc3\xa4nk"}), (folder / "text.txt").string());
     EXPECT_EQ(cli.Wait(), 1) << cli.output;
 
     for (int i = 1; i <= 4; ++i) {
@@ -440,6 +442,7 @@ TEST_F(OrvaneCli, SeveralPortsAtOnce)
     const auto events = Events(cli.output, "result"), summary = Events(cli.output, "summary");
     ASSERT_EQ(events.size(), 5u) << cli.output;
     ASSERT_EQ(summary.size(), 1u);
+    EXPECT_EQ(Field(events[0], "", "operator") + Field(events[0], "", "bench"), "\"M\\u00fcller\"\"B\xc3\xa4nk\"");
     EXPECT_EQ(cli.output.substr(cli.output.rfind("{\"schema\"")), summary[0] + "\n") << "the summary comes last";
     EXPECT_EQ(Field(summary[0], "", "code"), "1");
     EXPECT_GE(Events(cli.output, "progress").size(), 40u) << "every 10% on each port";
