@@ -231,20 +231,12 @@ bool LoadJob(const std::string& path, Options* o, std::string* error)
             *error = where + "write \"" + key + " = VALUE\"";
             return false;
         }
-        if (key == "station") {
+        if (key == "station" || key == "watch") {
             if (value != "yes" && value != "no" && value != "true" && value != "false") {
-                *error = where + "station takes yes or no, not " + value;
+                *error = where + key + " takes yes or no, not " + value;
                 return false;
             }
-            o->station = value == "yes" || value == "true";
-            continue;
-        }
-        if (key == "watch") {
-            if (value != "yes" && value != "no" && value != "true" && value != "false") {
-                *error = where + "watch takes yes or no, not " + value;
-                return false;
-            }
-            o->watch = value == "yes" || value == "true";
+            (key == "station" ? o->station : o->watch) = value == "yes" || value == "true";
             continue;
         }
         static const char* const kKeys[] = {"image", "sha256", "expect-model", "rate", "normal-rate",
