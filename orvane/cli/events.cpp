@@ -3,19 +3,58 @@
 #include <cmath>
 #include <cstdio>
 
+namespace {
+
+// The length of the UTF-8 sequence that starts at text[i], or 0 when the
+// bytes there are not one (overlong forms and surrogates are not).
+size_t Utf8Length(const std::string& text, size_t i)
+{
+    const unsigned char c = (unsigned char)text[i];
+    size_t n;
+    unsigned char low = 0x80, high = 0xBF;   // the second byte's range
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        low = c == 0xE0 ? 0xA0 : 0x80;
+        high = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        low = c == 0xF0 ? 0x90 : 0x80;
+        high = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (i + n > text.size())
+        return 0;
+    for (size_t k = 1; k < n; ++k) {
+        const unsigned char b = (unsigned char)text[i + k];
+        if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF))
+            return 0;
+    }
+    return n;
+}
+
+} // namespace
+
 std::string JsonString(const std::string& text)
 {
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = (unsigned char)text[i];
+        const size_t n = c < 0x80 ? 1 : Utf8Length(text, i);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += char(c);
-        } else if (c < 0x20 || c == 0x7F) {
+        } else if (c < 0x20 || c == 0x7F || n == 0) {
+            // A byte that is not UTF-8 (a Windows code page's letter, say)
+            // as the Latin-1 letter it most likely is: the line stays JSON.
             char escaped[8];
             std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
             out += escaped;
         } else {
-            out += char(c);   // UTF-8 passes as it is
+            out.append(text, i, n);   // UTF-8 passes as it is
+            i += n - 1;
         }
     }
     return out + "\"";

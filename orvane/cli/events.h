@@ -12,7 +12,8 @@
 const int kEventSchema = 1;
 
 // One JSON object, field by field; strings escaped so that no control byte
-// (CR, ESC, ...) reaches the line.
+// (CR, ESC, ...) reaches the line, and a byte that is not UTF-8 is sent as
+// the Latin-1 letter.
 class JsonObject
 {
 public:

@@ -135,9 +135,14 @@ bool Apply(const std::string& name, const std::string& value, Options* o, std::s
     } else if (name == "--adapter") {
         o->adapter = value;
     } else if (name == "--match") {
-        for (const std::string& match : SplitPorts(value))
+        for (const std::string& match : SplitPorts(value)) {
+            if (IsIdentity(match) && !IdentityOk(match, error)) {
+                *error = "--match " + *error;
+                return false;
+            }
             if (!match.empty())
                 o->matches.push_back(match);
+        }
         if (o->matches.empty()) {
             *error = "--match needs usb:VID:PID[:SERIAL], serial:SERIAL or a pattern, not \"" + value + "\"";
             return false;
@@ -226,20 +231,12 @@ bool LoadJob(const std::string& path, Options* o, std::string* error)
             *error = where + "write \"" + key + " = VALUE\"";
             return false;
         }
-        if (key == "station") {
+        if (key == "station" || key == "watch") {
             if (value != "yes" && value != "no" && value != "true" && value != "false") {
-                *error = where + "station takes yes or no, not " + value;
+                *error = where + key + " takes yes or no, not " + value;
                 return false;
             }
-            o->station = value == "yes" || value == "true";
-            continue;
-        }
-        if (key == "watch") {
-            if (value != "yes" && value != "no" && value != "true" && value != "false") {
-                *error = where + "watch takes yes or no, not " + value;
-                return false;
-            }
-            o->watch = value == "yes" || value == "true";
+            (key == "station" ? o->station : o->watch) = value == "yes" || value == "true";
             continue;
         }
         static const char* const kKeys[] = {"image", "sha256", "expect-model", "rate", "normal-rate",
@@ -389,7 +386,8 @@ std::string UnitIdPath(const Options& o, const std::string& port)
     std::string path = o.unitIdFrom;
     const size_t slash = port.find_last_of("/\\");
     const std::string name = slash == std::string::npos ? port : port.substr(slash + 1);
-    for (size_t at; (at = path.find("{port}")) != std::string::npos;)
+    // On past what was put in: a port's name may hold "{port}" itself.
+    for (size_t at = 0; (at = path.find("{port}", at)) != std::string::npos; at += name.size())
         path.replace(at, 6, name);
     return path;
 }

@@ -50,6 +50,40 @@ std::string Candidate(const PortInfo& p)
     return text;
 }
 
+// usb:VID:PID[:SERIAL] or serial:SERIAL, taken apart; false with what to
+// write instead.
+struct IDENTITY
+{
+    std::string vid, pid, serial;
+};
+
+bool ParseIdentity(const std::string& spec, IDENTITY* id, std::string* error)
+{
+    const std::vector<std::string> parts = Split(spec, ':');
+    if (parts[0] == "usb" && (parts.size() == 3 || parts.size() == 4) && IsHex4(parts[1]) && IsHex4(parts[2])) {
+        id->vid = Lower(parts[1]);
+        id->pid = Lower(parts[2]);
+        id->serial = parts.size() == 4 ? parts[3] : "";
+        if (parts.size() == 4 && id->serial.empty()) {
+            *error = spec + ": an empty serial number";
+            return false;
+        }
+        return true;
+    }
+    if (parts[0] == "serial" && parts.size() == 2 && !parts[1].empty()) {
+        id->serial = parts[1];
+        return true;
+    }
+    *error = spec + ": write usb:VID:PID, usb:VID:PID:SERIAL (VID and PID four hex digits) or serial:SERIAL";
+    return false;
+}
+
+bool HasIdentity(const PortInfo& p, const IDENTITY& id)
+{
+    return (id.vid.empty() || (p.vid == id.vid && p.pid == id.pid)) &&
+           (id.serial.empty() || Lower(p.serial) == Lower(id.serial));
+}
+
 } // namespace
 
 std::string AdapterIdentity(const std::string& port, const std::vector<PortInfo>& ports)
@@ -91,11 +125,9 @@ bool MatchesText(const std::string& pattern, const std::string& text)
 bool MatchesPort(const std::string& match, const PortInfo& port)
 {
     if (IsIdentity(match)) {
-        const std::vector<std::string> parts = Split(match, ':');
-        if (parts[0] == "serial")
-            return parts.size() == 2 && !port.serial.empty() && Lower(port.serial) == Lower(parts[1]);
-        return (parts.size() == 3 || parts.size() == 4) && port.vid == Lower(parts[1]) && port.pid == Lower(parts[2]) &&
-               (parts.size() == 3 || Lower(port.serial) == Lower(parts[3]));
+        IDENTITY id;
+        std::string error;
+        return ParseIdentity(match, &id, &error) && HasIdentity(port, id);
     }
 #ifdef _WIN32
     const std::string name = Lower(port.name), pattern = Lower(match);   // COM names know no case
@@ -116,31 +148,25 @@ bool IsIdentity(const std::string& spec)
     return spec.rfind("usb:", 0) == 0 || spec.rfind("serial:", 0) == 0;
 }
 
+bool IdentityOk(const std::string& spec, std::string* error)
+{
+    IDENTITY id;
+    return ParseIdentity(spec, &id, error);
+}
+
 bool ResolveIdentity(const std::string& spec, const std::vector<PortInfo>& ports, std::string* name,
                      std::string* error)
 {
-    const std::vector<std::string> parts = Split(spec, ':');
-    std::string vid, pid, serial;
-    if (parts[0] == "usb" && (parts.size() == 3 || parts.size() == 4) && IsHex4(parts[1]) && IsHex4(parts[2])) {
-        vid = Lower(parts[1]);
-        pid = Lower(parts[2]);
-        serial = parts.size() == 4 ? parts[3] : "";
-        if (parts.size() == 4 && serial.empty()) {
-            *error = "--port " + spec + ": an empty serial number";
-            return false;
-        }
-    } else if (parts[0] == "serial" && parts.size() == 2 && !parts[1].empty()) {
-        serial = parts[1];
-    } else {
-        *error = "--port " + spec + ": write usb:VID:PID, usb:VID:PID:SERIAL (VID and PID four hex digits) or "
-                 "serial:SERIAL";
+    IDENTITY id;
+    if (!ParseIdentity(spec, &id, error)) {
+        *error = "--port " + *error;
         return false;
     }
     std::vector<const PortInfo*> matches, known;
     for (const PortInfo& p : ports) {
         if (!p.vid.empty() || !p.serial.empty())
             known.push_back(&p);
-        if ((vid.empty() || (p.vid == vid && p.pid == pid)) && (serial.empty() || Lower(p.serial) == Lower(serial)))
+        if (HasIdentity(p, id))
             matches.push_back(&p);
     }
     if (matches.size() == 1) {

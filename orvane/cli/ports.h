@@ -44,6 +44,8 @@ bool PortPresent(const std::string& name, std::string* why);
 
 // --port usb:VID:PID[:SERIAL] and serial:SERIAL.
 bool IsIdentity(const std::string& spec);
+// An identity written as it should be; otherwise false with what to write.
+bool IdentityOk(const std::string& spec, std::string* error);
 // Resolves an identity to the one port that has it.  None or more than one:
 // false, with the reason and the candidates in *error.
 bool ResolveIdentity(const std::string& spec, const std::vector<PortInfo>& ports, std::string* name,

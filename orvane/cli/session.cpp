@@ -82,12 +82,17 @@ bool Retryable(int code)
     return code == kExitNoVerdict || code == kExitNoWake || code == kExitPort;
 }
 
-void WriteLog(const Options& o, UnitReport r, const std::string& port, const ImageInfo& image)
+// A port of several that no child ran a unit on (the image, no copy of it,
+// no process): shown, logged and reported as a child reports its failures.
+void EarlyResult(Screen& screen, const Options& o, const std::string& port, const ImageInfo& image, UnitReport r)
 {
-    std::string error;
     Stamp(&r, o);
+    screen.Note(0, port + "  " + r.Result() + " (exit " + std::to_string(r.code) + ")  reason: " + r.reason);
+    std::string error;
     if (!o.log.empty() && !AppendLocked(o.log, LogHeader(), LogLine(r, port, image), &error))
         std::fprintf(stderr, "orvane-cli: %s\n", error.c_str());
+    if (o.json)
+        screen.Event(ResultEvent(r, port, image));
 }
 
 std::string Counted(int pass, int fail)
@@ -292,14 +297,8 @@ int RunPorts(const Options& options)
     image.name = o.imageName = BaseName(o.image);
     std::string error, reasonCode;
     if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
-        for (const std::string& port : o.ports) {
-            UnitReport r = EarlyFailure(kExitImage, error, reasonCode);
-            Stamp(&r, o);
-            screen.Note(0, port + "  " + r.Result() + " (exit 4)  reason: " + r.reason);
-            WriteLog(o, r, port, image);
-            if (o.json)
-                screen.Event(ResultEvent(r, port, image));
-        }
+        for (const std::string& port : o.ports)
+            EarlyResult(screen, o, port, image, EarlyFailure(kExitImage, error, reasonCode));
         SummaryEvent(screen, o.json, kExitImage, o.ports, std::vector<int>(n, kExitImage), std::vector<int>(n, 0),
                      std::vector<int>(n, 1));
         return kExitImage;
@@ -317,18 +316,12 @@ int RunPorts(const Options& options)
         const std::string copy = folder + "/port" + std::to_string(i + 1) + ".bin";
         if (folder.empty() || !CopyImage(o.image, copy)) {
             codes[i] = kExitImage;
-            UnitReport r = EarlyFailure(kExitImage, "cannot copy the image to a temporary folder", "image_unreadable");
-            Stamp(&r, o);
-            screen.Note(0, o.ports[i] + "  FAIL (exit 4)  reason: " + r.reason);
-            if (o.json)
-                screen.Event(ResultEvent(r, o.ports[i], image));
+            EarlyResult(screen, o, o.ports[i], image,
+                        EarlyFailure(kExitImage, "cannot copy the image to a temporary folder", "image_unreadable"));
         } else if (o.adapter = AdapterIdentity(o.ports[i], known), !children.Start(ChildArguments(o, o.ports[i], copy))) {
             codes[i] = kExitPort;
-            UnitReport r = EarlyFailure(kExitPort, "cannot start a process for the port", "port_open");
-            Stamp(&r, o);
-            screen.Note(0, o.ports[i] + "  FAIL (exit 5)  reason: " + r.reason);
-            if (o.json)
-                screen.Event(ResultEvent(r, o.ports[i], image));
+            EarlyResult(screen, o, o.ports[i], image,
+                        EarlyFailure(kExitPort, "cannot start a process for the port", "port_open"));
         } else {
             codes[i] = -2;   // running
         }

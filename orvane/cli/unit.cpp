@@ -148,7 +148,7 @@ struct UNIT
     std::string message;
     Outcome outcome = kRunning;
     bool transferring = false, transferred = false, verdictTimeSet = false;
-    int steps = 0, milestone = 0;
+    int milestone = 0;
     std::deque<std::pair<Clock::time_point, uint64_t>> recent;   // progress over the last seconds
     int interruptBase = 0;
     bool cancelNoticed = false;
@@ -480,7 +480,6 @@ void InstallEnable(HWND, int idControl, BOOL fEnable)
     if (!fEnable) {
         gUnit.transferring = true;
         gUnit.transferStart = Clock::now();
-        gUnit.steps = 0;
         gUnit.milestone = 0;
         gUnit.recent.clear();
         Observe();
@@ -516,7 +515,6 @@ void InstallProgressRange(HWND, WORD)
 
 void InstallProgressStep(HWND)
 {
-    ++gUnit.steps;
     const int interrupts = Interrupts() - gUnit.interruptBase;
     if (interrupts >= 1 && !gUnit.cancelNoticed) {
         gUnit.cancelNoticed = true;

@@ -412,7 +412,9 @@ TEST_F(OrvaneCli, SeveralPortsAtOnce)
         ports += modules.back()->link + ",";
     }
     ports += (folder / "com5").string();
-    Cli cli(Args(ports, {"--json"}), (folder / "text.txt").string());
+    // An operator's name in a code page (as Windows passes it) and a bench's
+    // in UTF-8: both stay JSON.
+    Cli cli(Args(ports, {"--json", "--operator", "M\xfcller", "--bench", "B\xc3\xa4nk"}), (folder / "text.txt").string());
     EXPECT_EQ(cli.Wait(), 1) << cli.output;
 
     for (int i = 1; i <= 4; ++i) {
@@ -440,6 +442,7 @@ TEST_F(OrvaneCli, SeveralPortsAtOnce)
     const auto events = Events(cli.output, "result"), summary = Events(cli.output, "summary");
     ASSERT_EQ(events.size(), 5u) << cli.output;
     ASSERT_EQ(summary.size(), 1u);
+    EXPECT_EQ(Field(events[0], "", "operator") + Field(events[0], "", "bench"), "\"M\\u00fcller\"\"B\xc3\xa4nk\"");
     EXPECT_EQ(cli.output.substr(cli.output.rfind("{\"schema\"")), summary[0] + "\n") << "the summary comes last";
     EXPECT_EQ(Field(summary[0], "", "code"), "1");
     EXPECT_GE(Events(cli.output, "progress").size(), 40u) << "every 10% on each port";
@@ -451,6 +454,14 @@ TEST_F(OrvaneCli, SeveralPortsAtOnce)
         EXPECT_EQ(mine, 1) << "port " << i;
         EXPECT_EQ(Field(summary[0], "{\"port\":" + port, "code"), code) << "port " << i;
     }
+
+    // No folder for the children's copies of the image: each port's failure
+    // is logged all the same.
+    setenv("TMPDIR", (folder / "none").c_str(), 1);
+    Cli noCopy(Args("a,b"));
+    unsetenv("TMPDIR");
+    EXPECT_EQ(noCopy.Wait(), 4) << noCopy.output;
+    EXPECT_EQ(ReadCsv(log).size(), 8u) << Slurp(log);
 }
 
 // A machine with three USB serial adapters as sysfs and udev show them: two
@@ -682,10 +693,21 @@ TEST_F(OrvaneCli, OptionsReachTheRunOrAreRefused)
         EXPECT_NE(Slurp(folder / "errors.txt").find(args[0]), std::string::npos) << Slurp(folder / "errors.txt");
         EXPECT_EQ(Field(module.Ask("report"), "", "received_bytes"), "0");
     }
-    Cli folderIds(Args(module.link, {"--unit-id-from", folder.string(), "--wake-timeout", "0.5"}));
-    EXPECT_EQ(folderIds.Wait(), 7);
-    EXPECT_NE(folderIds.output.find("cannot read the unit ids from " + folder.string() + ": it is a folder"),
-              std::string::npos) << folderIds.output;
+    // Refused at once, never left waiting: an identity no adapter can have,
+    // a port whose own name holds {port}, a folder for the unit ids.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refusedAtOnce = {
+        {{"--watch", "--match", "usb:403:6001", "--image", image}, "--match usb:403:6001: write usb:VID:PID"},
+        {{"--port", (folder / "x{port}").string(), "--unit-id-from", (folder / "{port}.ids").string(), "--image", image},
+         "cannot read the unit ids from " + (folder / "x{port}.ids").string()},
+        {{"--port", module.link, "--unit-id-from", folder.string(), "--image", image},
+         "cannot read the unit ids from " + folder.string() + ": it is a folder"},
+    };
+    for (const auto& c : refusedAtOnce) {
+        SCOPED_TRACE(c.second);
+        Cli refused(c.first, (folder / "errors.txt").string());
+        EXPECT_EQ(refused.Wait(), 7);
+        EXPECT_NE((refused.output + Slurp(folder / "errors.txt")).find(c.second), std::string::npos) << refused.output;
+    }
 }
 
 } // namespace
