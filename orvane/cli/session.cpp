@@ -44,36 +44,6 @@ void Banner(Screen& screen, const Options& o, const ImageInfo& image)
                        (o.station ? "; station: Ctrl+C ends it" : ""));
 }
 
-void StartEvent(Screen& screen, const Options& o)
-{
-    if (!o.json)
-        return;
-    std::vector<std::string> devices;
-    for (const std::string& port : o.ports)
-        devices.push_back(PortDevice(port));
-    const std::string options = JsonObject()
-                                    .Int("rate", (long long)o.rate)
-                                    .Int("normal_rate", (long long)o.normalRate)
-                                    .NumOrNull("verdict_timeout", o.verdictTimeout, 3)
-                                    .NumOrNull("wake_timeout", o.wakeTimeout, 3)
-                                    .Int("retries", o.retries)
-                                    .Bool("station", o.station)
-                                    .Bool("check", o.check)
-                                    .StrOrNull("expect_model", ModelName(o.expectModel))
-                                    .StrOrNull("sha256", o.sha256)
-                                    .StrOrNull("log", o.log)
-                                    .StrOrNull("job", o.job)
-                                    .Done();
-    screen.Event(JsonObject::Event("start")
-                     .Str("version", ToolVersion())
-                     .Str("image", o.image)
-                     .Strs("ports", o.ports)
-                     .Strs("ports_given", o.portsGiven)
-                     .Strs("devices", devices)
-                     .Raw("options", options)
-                     .Done());
-}
-
 // The codes a unit is run again after (--retries): no answer, no verdict, a
 // port that went away.  Never after a 302, an image problem, a wrong model
 // or a cancel.
@@ -101,6 +71,38 @@ std::string Counted(int pass, int fail)
 }
 
 } // namespace
+
+void StartEvent(Screen& screen, const Options& o)
+{
+    if (!o.json)
+        return;
+    std::vector<std::string> devices;
+    for (const std::string& port : o.ports)
+        devices.push_back(PortDevice(port));
+    JsonObject options;
+    options.Int("rate", (long long)o.rate)
+        .Int("normal_rate", (long long)o.normalRate)
+        .NumOrNull("verdict_timeout", o.verdictTimeout, 3)
+        .NumOrNull("wake_timeout", o.wakeTimeout, 3)
+        .Int("retries", o.retries)
+        .Bool("station", o.station || o.watch)
+        .Bool("check", o.check)
+        .StrOrNull("expect_model", ModelName(o.expectModel))
+        .StrOrNull("sha256", o.sha256)
+        .StrOrNull("log", o.log)
+        .StrOrNull("job", o.job);
+    JsonObject start = JsonObject::Event("start");
+    start.Str("version", ToolVersion())
+        .Str("image", o.image)
+        .Strs("ports", o.ports)
+        .Strs("ports_given", o.portsGiven)
+        .Strs("devices", devices);
+    if (o.watch) {
+        options.Bool("watch", true);
+        start.Strs("matches", o.matches);
+    }
+    screen.Event(start.Raw("options", options.Done()).Done());
+}
 
 // Every port's exit code and counts, and the whole run's code.
 void SummaryEvent(Screen& screen, bool json, int code, const std::vector<std::string>& ports,

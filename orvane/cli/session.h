@@ -18,6 +18,9 @@ int RunReport(const std::vector<std::string>& args);
 // --check: what would run, and any problem, with the codes a run would give;
 // nothing opened for writing, nothing sent.
 int RunCheck(const Options& options);
+// The run's "start" event (--json only): the version, the image, the ports
+// (or what --watch matches) and the options.
+void StartEvent(Screen& screen, const Options& options);
 // The run's "summary" event (--json only): every port's exit code and
 // counts, and the whole run's code.
 void SummaryEvent(Screen& screen, bool json, int code, const std::vector<std::string>& ports,

@@ -120,29 +120,7 @@ int RunWatch(const Options& options)
     ImageInfo image;
     image.name = o.imageName = BaseName(o.image);
     std::string error, reasonCode;
-    if (o.json)
-        screen.Event(JsonObject::Event("start")
-                         .Str("version", ToolVersion())
-                         .Str("image", o.image)
-                         .Strs("ports", {})
-                         .Strs("ports_given", {})
-                         .Strs("devices", {})
-                         .Strs("matches", o.matches)
-                         .Raw("options", JsonObject()
-                                             .Int("rate", (long long)o.rate)
-                                             .Int("normal_rate", (long long)o.normalRate)
-                                             .NumOrNull("verdict_timeout", o.verdictTimeout, 3)
-                                             .NumOrNull("wake_timeout", o.wakeTimeout, 3)
-                                             .Int("retries", o.retries)
-                                             .Bool("station", true)
-                                             .Bool("check", false)
-                                             .StrOrNull("expect_model", ModelName(o.expectModel))
-                                             .StrOrNull("sha256", o.sha256)
-                                             .StrOrNull("log", o.log)
-                                             .StrOrNull("job", o.job)
-                                             .Bool("watch", true)
-                                             .Done())
-                         .Done());
+    StartEvent(screen, o);
     auto summary = [&](int code, const std::vector<WatchedPort>& ports) {
         std::vector<std::string> names;
         std::vector<int> codes, passes, fails;
