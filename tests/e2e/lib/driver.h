@@ -29,6 +29,13 @@ const DWORD kPollMs = 20;
 extern std::string gArtefacts;   // where screenshots go (a Windows path)
 extern HWND gMain;               // the program's main window
 extern HANDLE gProcess;
+extern bool gEndExpected;        // set by the scenario that closes the program
+
+// True once the program has ended.  An end that no scenario asked for is
+// the problem of the scenario that meets it (named once, with the exit
+// code), and every wait gives up at once.
+bool ProgramEnded();
+extern bool gDiedInScenario;     // it did in this scenario: later problems are only counted
 
 // ---- windows.cpp: the program's windows -------------------------------------
 std::string ClassOf(HWND hWnd);

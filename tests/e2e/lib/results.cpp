@@ -9,10 +9,16 @@
 #include <cstdio>
 
 std::string gArtefacts;
+bool gDiedInScenario = false;
 static std::vector<std::string> gProblems;
+static int gFollowing = 0;   // problems met after the program died, only counted
 
 void Problem(const char* fmt, ...)
 {
+    if (gDiedInScenario) {
+        gFollowing++;
+        return;
+    }
     char sz[1024];
     va_list ap;
     va_start(ap, fmt);
@@ -96,12 +102,19 @@ static void Recover()
 bool Run(const Scenario& sc)
 {
     gProblems.clear();
+    gDiedInScenario = false;
+    gFollowing = 0;
+    Log("RUN %s", sc.name);   // for the runner, which names it if the program dies
+    const ULONGLONG start = GetTickCount64();
     if (!sc.fStarts && (gMain == NULL || !IsWindow(gMain))) {
         Problem("the main window is gone");
     } else if (!sc.fStarts && !Strays().empty()) {
         Problem("not started: %s still open before it", Strays().c_str());
     } else {
         sc.run();
+        ProgramEnded();
+        if (gDiedInScenario)
+            Log("DIED %s", sc.name);   // for the runner, which tells how
         const std::string left = Strays();
         if (!left.empty()) {
             Problem("left %s open", left.c_str());
@@ -109,10 +122,12 @@ bool Run(const Scenario& sc)
         }
     }
     if (gProblems.empty()) {
-        Log("PASS %s", sc.name);
+        Log("PASS %s (%.1f s)", sc.name, (GetTickCount64() - start) / 1000.0);
         return true;
     }
     for (const std::string& p : gProblems)
         Log("FAIL %s: %s", sc.name, p.c_str());
+    if (gFollowing)
+        Log("FAIL %s: (and %d more problems that follow from it)", sc.name, gFollowing);
     return false;
 }

@@ -1,9 +1,31 @@
 // Finding the program's windows and waiting for them.
 #include "driver.h"
 
+#include <cstring>
+
 HWND gMain = NULL;
 HANDLE gProcess = NULL;
+bool gEndExpected = false;
 static DWORD gPid = 0;
+static bool gEndTold = false;
+
+bool ProgramEnded()
+{
+    if (!gProcess || WaitForSingleObject(gProcess, 0) != WAIT_OBJECT_0)
+        return false;
+    if (!gEndExpected && !gEndTold) {
+        gEndTold = true;
+        char szPath[MAX_PATH] = "the program";
+        DWORD len = sizeof(szPath), code = 0;
+        QueryFullProcessImageNameA(gProcess, 0, szPath, &len);
+        GetExitCodeProcess(gProcess, &code);
+        const char* name = strrchr(szPath, '\\');
+        Problem("%s ended in the middle of the scenario (exit code %lu)", name ? name + 1 : szPath,
+                (unsigned long)code);
+        gDiedInScenario = true;
+    }
+    return true;
+}
 
 std::string ClassOf(HWND hWnd)
 {
@@ -73,7 +95,7 @@ HWND WaitFor(const std::function<HWND()>& find, DWORD dwLimit)
     for (;;) {
         if (HWND hWnd = find())
             return hWnd;
-        if (GetTickCount64() >= end)
+        if (GetTickCount64() >= end || ProgramEnded())
             return NULL;
         Sleep(kPollMs);
     }

@@ -7,6 +7,7 @@
 #include "../lib/driver.h"
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -33,8 +34,13 @@ void MainJob()
     // Steps long enough to be seen; ORVANE_JOB_SIM adds simulator settings.
     run.sim = "install-rate=" + rate + " byte-delay-ms=25 " + Env("ORVANE_JOB_SIM", "");
     run.snaps = "job";
-    run.dwLimit = 3600000;
     REQUIRE(!run.image.empty(), "no image named (ORVANE_JOB_IMAGE)");
+    // The verdict within twice the image's time on the wire and a minute.
+    WIN32_FILE_ATTRIBUTE_DATA file;
+    REQUIRE(GetFileAttributesExA(run.image.c_str(), GetFileExInfoStandard, &file), "cannot read %s",
+            run.image.c_str());
+    const double wireMs = file.nFileSizeLow * 10.0 * 1000 / std::stol(rate);
+    run.dwLimit = (DWORD)(2 * wireMs) + 60000;
     DownloadOutcome out = Download(run);
     Log("JOB %s|%s|%d|%d", out.box.c_str(), out.caption.c_str(), out.progress, out.progressMax);
     ExpectSuccess(out);

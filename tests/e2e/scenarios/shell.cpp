@@ -204,6 +204,7 @@ bool AnswerClose(const std::function<void()>& ask, const char* answer)
 {
     ask();
     HWND hBox = WaitBox("OK to close window?");
+    gEndExpected = std::string(answer) == "OK";
     if (!CHECK(hBox != NULL, "no \"OK to close window?\" question"))
         return false;
     CHECK(TextOf(hBox) == kAppTitle, "the question is captioned \"%s\"", TextOf(hBox).c_str());
