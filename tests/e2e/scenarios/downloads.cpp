@@ -1,6 +1,6 @@
 // Whole downloads: each model to its success, a second one from the
-// remembered name, one after Disconnect and Connect, the sample image at
-// 57600 after the Settings dialog, and a module that stops reading the line
+// remembered name, one after Disconnect and Connect, one at 57600 after the
+// Settings dialog, and a module that stops reading the line
 // for a while mid-image.  The simulator takes the line as a UART does, so
 // the port's writes end by their time-out now and then: the image must still
 // arrive whole and in order.
@@ -121,8 +121,8 @@ void AfterReconnect()
     ExpectSuccess(Download(run));
 }
 
-// The installation rate set to 57600 in Settings: the sample image goes
-// out at it, whole.
+// The installation rate set to 57600 in Settings: an image larger than the
+// pty holds (64 KiB) goes out at it, whole.
 void At57600()
 {
     auto setRate = [](int idButton) {
@@ -136,9 +136,8 @@ void At57600()
     };
     setRate(558);   // 57600
     DownloadRun run;
-    run.image = SampleImage();
+    run.image = MakeImage("image-57600.bin", 80 * 1024 + 7, 5);
     run.sim = "install-rate=57600";
-    run.dwLimit = 120000;
     DownloadOutcome out = Download(run);
     ExpectSuccess(out);
     CHECK(out.report["install_rate"].num() == 57600 && LastCommand(out.report, "p60")["line"]["baud"].num() == 57600,
