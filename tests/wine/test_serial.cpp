@@ -245,7 +245,22 @@ TEST_F(SerialLink, ScreenShowsTextOnceThePhaseIsNonZero)
     EXPECT_EQ(ScreenRow(0).substr(0, 5), "world");
 }
 
-// A typed character and a block go out as they are, at the line's rate.
+// A wait that ends while its write still goes on, with the count so far;
+// the next one finds the write done.  (The first wait runs the write to its
+// end, so that the two report the same count.)
+int nWaits = 0;
+BOOL WINAPI StillGoingOnce(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpCount, BOOL bWait)
+{
+    const BOOL fDone = GetOverlappedResult(hFile, lpOverlapped, lpCount, bWait);
+    if (++nWaits > 1 || !fDone)
+        return fDone;
+    SetLastError(ERROR_IO_INCOMPLETE);
+    return FALSE;
+}
+
+// A typed character and a block go out as they are, at the line's rate; a
+// block larger than the driver takes at once is counted once, however many
+// waits it took.
 TEST_F(SerialLink, WritesReachTheModule)
 {
     ASSERT_TRUE(OpenConnection(hWnd, 1));
@@ -260,6 +275,15 @@ TEST_F(SerialLink, WritesReachTheModule)
     Json sent = LastCommand("data");
     EXPECT_EQ(sent["count"].num(), 512);
     EXPECT_EQ(sent["text"].str().substr(0, 8), "XXXXXXXX");
+
+    std::vector<BYTE> large(100000, 'Y');
+    nWaits = 0;
+    gpfnWaitForWrite = StillGoingOnce;
+    DWORD dwTaken = 0;
+    EXPECT_TRUE(WriteCommBytes(hWnd, large.data(), (DWORD)large.size(), &dwTaken));
+    gpfnWaitForWrite = GetOverlappedResult;
+    EXPECT_EQ(nWaits, 2) << "the write did not wait (it must outgrow what the driver takes at once)";
+    EXPECT_EQ(dwTaken, large.size());
 }
 
 std::atomic<long> lRound{0};
