@@ -12,6 +12,7 @@ int  nCnt = 0;
 std::atomic<int> gCondition{0};
 std::atomic<int> gIsActivate{0};
 std::atomic<int> nModel{1};
+BOOL fProgramSent = FALSE;
 
 PARSERLOCK gParserLock;
 void (*gpfnParserWait)(void) = nullptr;
@@ -58,9 +59,11 @@ thread_local bool fReadStarted = false;
 
 // Matches the line in abCmd against the replies and empties abCmd.  A reply
 // counts only once what it answers has gone out: "100" after "flash" (step
-// 3), "200" after "p 60" (step 5), "101" once the image has begun (step 7 on):
-// a reply that came early (a stray line, or one the tick has not acted on yet)
-// must not skip a command or take a verdict for an image never sent.
+// 3), "200" after "p 60" (step 5 is set before the pause and the file
+// chooser, so fProgramSent says when it went), "101" once the image has
+// begun (step 7 on): a reply that came early (a stray line, or one the tick
+// has not acted on yet) must not skip a command or take a verdict for an
+// image never sent.
 void MatchLine()
 {
     const char* line = reinterpret_cast<const char*>(abCmd);
@@ -82,7 +85,7 @@ void MatchLine()
             nModel = Contains(line, "AVR") ? 2 : 1;
         }
     } else if (phase == 2 && Contains(line, "200")) {
-        if (step == 5) {
+        if (step == 5 && fProgramSent) {
             gCondition = 3;
             gIsActivate = 6;
         }

@@ -24,6 +24,10 @@ extern std::atomic<int> gCondition;   // phase 0..5
 extern std::atomic<int> gIsActivate;  // step 0..11; 0 until the first Install dialog
 extern std::atomic<int> nModel;       // 1 MRQ-520W, 2 MRQ-41, 3 MRQ-710F
 
+// "p 60\r" has gone to the port in this run: only then does a "200" answer
+// it.  Set and cleared by the Install dialog, under the lock below.
+extern BOOL fProgramSent;
+
 // Held around every parser call and every append-and-parse, and by anyone
 // touching the buffers or counters above.  A thread that finds it held calls
 // gpfnParserWait before it waits: tests see by it that a thread is waiting.

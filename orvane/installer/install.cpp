@@ -112,6 +112,13 @@ void Prepare(HWND hDlg, int nModelNo)
 
     CHAR szFileName[FILENAME_LENGTH];
     if (InstallGetFileName(hDlg, szFileName, sizeof(szFileName)) > 0 || GetFileName(hDlg)) {
+        // A "200" counts from here on: one that came during the pause or the
+        // chooser answered nothing of this run's.  Marked as the command goes
+        // out, so that no answer parsed before the write returns is lost.
+        {
+            std::lock_guard<PARSERLOCK> hold(gParserLock);
+            fProgramSent = TRUE;
+        }
         WriteText("p 60\r");
         return;
     }
@@ -168,6 +175,7 @@ void InstallInit(HWND hDlg)
         std::lock_guard<PARSERLOCK> hold(gParserLock);
         gIsActivate = 1;
         gCondition = 0;
+        fProgramSent = FALSE;
         fImageWhole = FALSE;
     }
     InstallEnable(hDlg, IDC_BROWSE, TRUE);

@@ -5,7 +5,8 @@
 // the lines the parser has matched, each in the phase it met; the state the
 // program shows must be the table's, or where the tick's own steps lead from
 // it.  And:
-//   - the image only after a "200" matched in phase 2 after "p 60\r" went out;
+//   - the image only after a "200" matched in phase 2 after "p 60\r" went out,
+//     and only after "p 60\r" went out;
 //   - "flash" only after a "000\r\n" matched in phase 0, so never to a 710F;
 //   - "Install Success!" only for a "101" matched after the image began;
 //     "Install Fail!" only after a "302", the waiting limit or a port that
@@ -23,7 +24,10 @@
 //
 // Input: one byte per event, the low three bits choosing, the rest (arg)
 // its argument:
-//   0, 1  a tick                2  8 * arg ticks (503 for 0)
+//   0  a tick                   2  8 * arg ticks (503 for 0)
+//   1  a tick, in whose first wait (the pause before "p 60", the file
+//      chooser, a pause between image writes) the module sends
+//      kReplies[arg % count]
 //   3, 4  a reply, kReplies[arg % count]    5  Cancel
 //   6  the outside world: the file-name field (arg % 3: the image, a missing
 //      file, empty); the chooser answers the image (arg & 4) or is cancelled;
@@ -69,6 +73,7 @@ TTYINFO gTTY;
 std::vector<uint8_t> gPort;               // how the port takes each image write, in turn
 size_t gnPortNext = 0;
 const char* gpszDuringImage = nullptr;    // the module's answer to each image write
+const char* gpszDuringWait = nullptr;     // its answer while the tick waits
 int gnSuccesses = 0;
 
 struct RUN
@@ -131,7 +136,7 @@ STATE Replay(RUN& run, STATE s, size_t nMatched, int nBegin = -1)
         Check(nEnd < nMatched, "the parser matched part of a line");
         replytable::ROW row;
         const bool fImageBegun = run.fImage || (s.nPhase == 3 && s.nStep >= 7);
-        s = replytable::Apply(s, run.fed.substr(run.nMatched, nEnd + 1 - run.nMatched), &row);
+        s = replytable::Apply(s, run.fed.substr(run.nMatched, nEnd + 1 - run.nMatched), &row, run.fProgram);
         run.nMatched = nEnd + 1;
         run.fWoken |= row == replytable::WAKE;
         run.f710F |= row == replytable::READY_710F;
@@ -147,10 +152,11 @@ STATE Replay(RUN& run, STATE s, size_t nMatched, int nBegin = -1)
 }
 
 // The state now must follow from the state seen at the last look through the
-// lines matched since.  At the image's first write the tick has taken its
-// step 6 -> 7 somewhere among them: its own parser turn comes before that
-// step, the one before each chunk after it.
-void Look(bool fImageWrite = false)
+// lines matched since.  Inside a tick (at the image's first write, or while
+// it waits) the tick may have taken its step 6 -> 7 somewhere among them:
+// its own parser turn comes before that step, the one before each chunk
+// after it.
+void Look(bool fInTick = false)
 {
     const size_t nMatched = gRun.fed.size() - (size_t)(received_length - check_idx) - (size_t)nCnt;
     const INSTALLSTATE now = GetInstallState();
@@ -159,7 +165,7 @@ void Look(bool fImageWrite = false)
     if (gRun.nMatched < nMatched) {   // new lines: tried on copies of the run
         RUN run = gRun;
         s = Replay(run, gRun.seen, nMatched);
-        for (int nBegin = 0; fImageWrite && !TickLeads(s, n) && nBegin <= 2; ++nBegin) {
+        for (int nBegin = 0; fInTick && !TickLeads(s, n) && nBegin <= 2; ++nBegin) {
             run = gRun;
             s = Replay(run, gRun.seen, nMatched, nBegin);
         }
@@ -173,7 +179,8 @@ void Look(bool fImageWrite = false)
     gRun.seen = n;
 }
 
-void Feed(const char* lpszText)
+// With fInTick the tick may have begun the image among the lines matched.
+void Feed(const char* lpszText, bool fInTick = false)
 {
     // Within the buffers, so that every byte sent is matched or waits (a
     // flood is fuzz_checkdata's).
@@ -182,7 +189,15 @@ void Feed(const char* lpszText)
         return;
     gRun.fed += lpszText;
     AppendReceived(reinterpret_cast<const BYTE*>(lpszText), (int)n);
-    Look();
+    Look(fInTick);
+}
+
+void Waited(const recorder::Call&)
+{
+    if (const char* lpszText = gpszDuringWait) {
+        gpszDuringWait = nullptr;
+        Feed(lpszText, true);
+    }
 }
 
 // Every write, as it is made.
@@ -190,6 +205,7 @@ void Wrote(const recorder::Call& c)
 {
     Look(c.name == "WriteCommBytes");
     if (c.name == "WriteCommBytes") {
+        Check(gRun.fProgram, "the image went before \"p 60\"");
         Check(gRun.fImage || gRun.fImageAllowed, "the image went before a 200 matched in phase 2 after \"p 60\"");
         gRun.fImage = true;
         Check(gImage.compare(gRun.taken.size(), c.bytes.size(), c.bytes) == 0,
@@ -351,6 +367,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     recorder::Reset();
     recorder::gOnWrite = Wrote;
+    recorder::gOnWait = Waited;
     recorder::gPortTakes = Port;
     gPort.clear();
     gpszDuringImage = nullptr;
@@ -362,8 +379,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t i = 0; i < size; i++) {
         const unsigned arg = data[i] >> 3;
         switch (data[i] & 7) {
-        case 0: case 1:
+        case 0:
             Tick(1);
+            break;
+        case 1:
+            gpszDuringWait = kReplies[arg % kReplyCount];
+            Tick(1);
+            gpszDuringWait = nullptr;
             break;
         case 2:
             Tick(arg ? 8 * (int)arg : 503);   // 503: the waiting limit and its report

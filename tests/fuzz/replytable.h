@@ -32,8 +32,9 @@ enum ROW { NONE, WAKE, READY_710F, READY, PROGRAM, SUCCESS, FAILURE };
 
 // The state after a line, and the row that applied.  A reply whose command
 // has not gone out yet ("100" before "flash", step 3; "200" before "p 60",
-// step 5; "101" before the image, step 7) ends the search and changes nothing.
-inline STATE Apply(STATE s, const std::string& line, ROW* pRow = nullptr)
+// step 5 and fProgramSent; "101" before the image, step 7) ends the search
+// and changes nothing.
+inline STATE Apply(STATE s, const std::string& line, ROW* pRow = nullptr, bool fProgramSent = false)
 {
     ROW row = NONE;
     if (Has(line, "000\r\n"))   // decided by the text alone
@@ -41,7 +42,7 @@ inline STATE Apply(STATE s, const std::string& line, ROW* pRow = nullptr)
     else if (Has(line, "100") && (s.nPhase == 0 || s.nPhase == 1))
         row = s.nPhase == 0 ? READY_710F : s.nStep == 3 ? READY : NONE;
     else if (Has(line, "200") && s.nPhase == 2)
-        row = s.nStep == 5 ? PROGRAM : NONE;
+        row = s.nStep == 5 && fProgramSent ? PROGRAM : NONE;
     else if (Has(line, "101") && s.nPhase == 3)
         row = s.nStep >= 7 ? SUCCESS : NONE;
     else if (Has(line, "302"))

@@ -12,6 +12,7 @@ std::string gFileField;
 std::optional<std::string> gChooserAnswer;
 std::function<void(const Call&)> gOnWrite;
 std::function<void(const Call&)> gOnMessage;
+std::function<void(const Call&)> gOnWait;
 std::function<Take(DWORD)> gPortTakes;
 DWORD gClock = 0;
 
@@ -57,6 +58,7 @@ void Reset()
     gChooserAnswer.reset();
     gOnWrite = nullptr;
     gOnMessage = nullptr;
+    gOnWait = nullptr;
     gPortTakes = nullptr;
     gClock = 0;
 }
@@ -212,7 +214,13 @@ void InstallEnable(HWND hDlg, int idControl, BOOL fEnable) { Record(Make("Enable
 void InstallProgressRange(HWND hDlg, WORD wMax) { Record(Make("ProgressRange", hDlg, wMax)); }
 void InstallProgressStep(HWND hDlg) { Record(Make("ProgressStep", hDlg)); }
 void InstallRepaint(HWND hDlg) { Record(Make("Repaint", hDlg)); }
-void InstallPause(DWORD dwMilliseconds) { Record(Make("Pause", nullptr, (long)dwMilliseconds)); }
+void InstallPause(DWORD dwMilliseconds)
+{
+    const Call c = Make("Pause", nullptr, (long)dwMilliseconds);
+    Record(c);
+    if (recorder::gOnWait)
+        recorder::gOnWait(c);
+}
 DWORD InstallClock(void) { return recorder::gClock; }
 void InstallEnd(HWND hDlg) { Record(Make("End", hDlg)); }
 
@@ -256,6 +264,8 @@ BOOL InstallChooseFile(HWND hOwner, LPSTR lpszFile, DWORD cchFile)
     Call c = Make("ChooseFile", hOwner);
     c.bytes = lpszFile;   // what the chooser offers
     Record(c);
+    if (recorder::gOnWait)
+        recorder::gOnWait(c);
     if (!recorder::gChooserAnswer)
         return FALSE;
     std::snprintf(lpszFile, cchFile, "%s", recorder::gChooserAnswer->c_str());

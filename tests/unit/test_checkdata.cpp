@@ -21,6 +21,7 @@ protected:
         gpfnParseOnWindowThread = nullptr;
         gCondition = 0;
         gIsActivate = 1;     // an Install dialog is open
+        fProgramSent = TRUE; // and "p 60" has gone out once the phase comes to it
         nModel = 1;
         hTTYWnd = recorder::FakeWindow(7);
         recorder::Reset();

@@ -150,6 +150,7 @@ struct Script
     std::string transcript;
     int phase, step, modelAfter;
     bool fPortStalls = false;  // the port takes none of the image
+    const char* onWait = nullptr;  // a line the module sends while a tick waits (a tick comes in the chooser)
 };
 
 const Script kRuns[] = {
@@ -186,8 +187,9 @@ const Script kRuns[] = {
           " choose w:r\\r m:It may not run correctly!\nPlease reset and download!/" + kTitle +
           " setup:1 end w:r\\r timer:0",
       2, 5, 1 },
-    { "no file: the chooser picks one", 1, false, true, nullptr, { k000, "T", k100, "T" },
-      "s:Initializing! w:flash range:256 " + kPrepare + " choose field:IMAGE w:p 60\\r", 2, 5, 1 },
+    { "no file: the chooser picks one; a 200 before p 60 answers nothing", 1, false, true, nullptr,
+      { k000, "T", k100, "T" },
+      "s:Initializing! w:flash range:256 " + kPrepare + " choose field:IMAGE w:p 60\\r", 2, 5, 1, false, "prog 200\r\n" },
     { "302 while the image goes out is reported", 1, true, false, "302\r\n",
       { k000, "T", k100, "T", k200, "T", "T" },
       "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r s:Downloading program to MRQ-520W! " +
@@ -219,6 +221,14 @@ TEST_F(Install, Runs)
                 recorder::gClock += IMAGE_STALL_MS / 2;
                 return recorder::Take{ 0, TRUE };
             };
+        if (run.onWait) {
+            const std::string line = run.onWait;
+            recorder::gOnWait = [this, line](const recorder::Call& c) {
+                Reply(line);
+                if (c.name == "ChooseFile")
+                    InstallTick(hDlg);
+            };
+        }
         if (run.onImage) {
             const std::string line = run.onImage;
             recorder::gOnWrite = [line](const recorder::Call& c) {
