@@ -580,7 +580,9 @@ REPORT
 
 EXIT STATUS
     0   installed (with --station: no unit failed)
-    1   the module reported failure (302)
+    1   the module reported failure (302), or answered 101 before the port
+        had taken the whole image (it ended the image early): "the module
+        answered 101 with N of M bytes of the image gone"
     2   no verdict after the image (the waiting counter expired)
     3   the module did not answer within --wake-timeout
     4   the image file is missing, unreadable, empty, or not --sha256's

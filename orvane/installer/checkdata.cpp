@@ -13,6 +13,9 @@ std::atomic<int> gCondition{0};
 std::atomic<int> gIsActivate{0};
 std::atomic<int> nModel{1};
 BOOL fProgramSent = FALSE;
+std::atomic<DWORD> dwImageTaken{0};
+BOOL fImageTaken = FALSE;
+std::atomic<LONG> lEarlyVerdictAt{-1};
 
 PARSERLOCK gParserLock;
 void (*gpfnParserWait)(void) = nullptr;
@@ -63,7 +66,9 @@ thread_local bool fReadStarted = false;
 // chooser, so fProgramSent says when it went), "101" once the image has
 // begun (step 7 on): a reply that came early (a stray line, or one the tick
 // has not acted on yet) must not skip a command or take a verdict for an
-// image never sent.
+// image never sent.  A "101" while the image is still going out is the
+// module ending an image it never had whole (it ends one on silence): no
+// success.
 void MatchLine()
 {
     const char* line = reinterpret_cast<const char*>(abCmd);
@@ -92,7 +97,9 @@ void MatchLine()
     } else if (phase == 3 && Contains(line, "101")) {
         if (step >= 7) {
             gCondition = 5;
-            gIsActivate = 9;
+            gIsActivate = fImageTaken ? 9 : 11;
+            if (!fImageTaken)
+                lEarlyVerdictAt = (LONG)dwImageTaken;
         }
     } else if (Contains(line, "302")) {
         gCondition = 5;

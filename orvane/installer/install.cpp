@@ -15,10 +15,6 @@ CHAR gszMyFileName[FILENAME_LENGTH];
 
 namespace {
 
-// This run's image went out whole: a "101" is a success only then (the
-// module's word for an image it never got whole is no success).
-BOOL fImageWhole = FALSE;
-
 const char kStatusWake[] = "Turn the power on, after removing the LAN card during power-off.";
 const char kFailCaption[] = "Merrow Systems. Co. LTD.";
 const int  kTimeoutTicks = 500;
@@ -91,7 +87,7 @@ TICKACTION DecideTick(int* pnModel)
     case 5:
         if (gIsActivate == 9) {
             gIsActivate = 10;
-            return fImageWhole ? TA_SUCCESS : TA_FAIL;
+            return TA_SUCCESS;
         }
         if (gIsActivate == 11) {
             gIsActivate = 10;
@@ -130,9 +126,11 @@ void Prepare(HWND hDlg, int nModelNo)
 
 // Phase 3: the image.  The counter for the verdict starts when it has been
 // written; a verdict parsed while it was being written stands and is
-// reported on the next tick.  A port that stopped taking the image fails the
-// run at once, the module left as Cancel leaves it: waiting for a verdict
-// on an image the module never got whole would only hide the cause.
+// reported on the next tick (a "101" that came before the port had taken
+// the last byte as a failure: the parser sees to that).  A port that stopped
+// taking the image fails the run at once, the module left as Cancel leaves
+// it: waiting for a verdict on an image the module never got whole would
+// only hide the cause.
 void Transfer(HWND hDlg, int nModelNo)
 {
     InstallSetStatus(hDlg, ModelInfo(nModelNo).lpszStatus);
@@ -141,7 +139,6 @@ void Transfer(HWND hDlg, int nModelNo)
     const BOOL fStalled = nSent == IMAGE_STALLED;
     {
         std::lock_guard<PARSERLOCK> hold(gParserLock);
-        fImageWhole = nSent == 1;
         if (gCondition == 3 && fStalled) {
             gIsActivate = 11;
             gCondition = 5;
@@ -176,7 +173,9 @@ void InstallInit(HWND hDlg)
         gIsActivate = 1;
         gCondition = 0;
         fProgramSent = FALSE;
-        fImageWhole = FALSE;
+        dwImageTaken = 0;
+        fImageTaken = FALSE;
+        lEarlyVerdictAt = -1;
     }
     InstallEnable(hDlg, IDC_BROWSE, TRUE);
     InstallSetStatus(hDlg, kStatusWake);

@@ -18,8 +18,7 @@
 extern int  max_timeout;   // ticks allowed for the verdict after the image
 extern int  nCount;        // ticks counted since the image was written
 extern CHAR gszMyFileName[FILENAME_LENGTH];   // the image, kept for the process's life
-extern DWORD dwImageTaken;  // bytes of the image the port has taken in the last transfer
-extern BOOL  fImageStalled; // and whether the port stopped taking it
+extern BOOL fImageStalled;  // the port stopped taking the last transfer's image (dwImageTaken: what it took)
 
 // Phase, step and model read together, as one (under the parser's lock).
 struct INSTALLSTATE

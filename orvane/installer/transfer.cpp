@@ -10,8 +10,7 @@
 
 #include <new>
 
-DWORD dwImageTaken = 0;
-BOOL  fImageStalled = FALSE;
+BOOL fImageStalled = FALSE;
 
 namespace {
 
@@ -21,8 +20,8 @@ CHAR szSendName[FILENAME_LENGTH];      // SendFile's
 
 // Hands the bytes to the port until it has taken all of them, in order.
 // FALSE when a write fails or the port takes nothing for IMAGE_STALL_MS;
-// *pdwTaken grows by what it took either way.
-BOOL WriteWhole(HWND hWnd, BYTE* lpBytes, DWORD dwLength, DWORD* pdwTaken)
+// *pdwTaken grows by what it took either way, as it takes it.
+BOOL WriteWhole(HWND hWnd, BYTE* lpBytes, DWORD dwLength, std::atomic<DWORD>* pdwTaken)
 {
     DWORD dwDone = 0;
     DWORD dwLastTaken = InstallClock();
@@ -44,6 +43,14 @@ BOOL WriteWhole(HWND hWnd, BYTE* lpBytes, DWORD dwLength, DWORD* pdwTaken)
     return TRUE;
 }
 
+// The port has taken the image's last byte: the module's verdict counts from
+// now on.
+void NoteImageTaken()
+{
+    std::lock_guard<PARSERLOCK> hold(gParserLock);
+    fImageTaken = TRUE;
+}
+
 // Writes the open image in chunks, each taken whole before the progress bar
 // steps for it.  1 when all of it went, 0 when a read failed, IMAGE_STALLED
 // when the port stopped taking it; what went stays written.
@@ -60,9 +67,13 @@ int SendChunks(HWND hDlg, void* hImage)
         CheckData();
         if (!WriteWhole(hTTYWnd, abChunk, (DWORD)nRead, &dwImageTaken))
             return IMAGE_STALLED;
+        if (dwOffset + IMAGE_CHUNK >= dwSize)
+            NoteImageTaken();   // before the bar and the repaint: the module may answer at once
         InstallProgressStep(hDlg);
         InstallRepaint(hDlg);
     }
+    if (dwSize == 0)
+        NoteImageTaken();
     return 1;
 }
 
@@ -129,7 +140,7 @@ int SendFile(HWND hWnd)
         int nRead = 1;
         while (dwRead < dwSize && (nRead = ImageRead(hImage, lpBuffer + dwRead, (int)(dwSize - dwRead))) > 0)
             dwRead += (DWORD)nRead;
-        DWORD dwTaken = 0;
+        std::atomic<DWORD> dwTaken{0};
         if (dwRead == dwSize && WriteWhole(hWnd, lpBuffer, dwSize, &dwTaken))
             nResult = 1;
         delete[] lpBuffer;

@@ -8,9 +8,9 @@
 //   - the image only after a "200" matched in phase 2 after "p 60\r" went out,
 //     and only after "p 60\r" went out;
 //   - "flash" only after a "000\r\n" matched in phase 0, so never to a 710F;
-//   - "Install Success!" only for a "101" matched after the image began;
-//     "Install Fail!" only after a "302", the waiting limit or a port that
-//     stopped;
+//   - "Install Success!" only for a "101" matched after the port had taken
+//     the image's last byte; "Install Fail!" only after a "302", a "101"
+//     before that, the waiting limit or a port that stopped;
 //   - with no verdict the run fails on exactly the 502nd tick after the image;
 //   - Cancel writes "r\r" exactly when the model is the 520W, then asks for
 //     the normal rate;
@@ -83,7 +83,7 @@ struct RUN
     STATE seen{0, 1, 1};       // the state at the last look
     bool fWoken = false, f710F = false, fProgram = false, fImageAllowed = false;
     bool fImage = false, fTransferChecked = false, fPortStopped = false, fFailNext = false;
-    bool fVerdict = false, f101 = false, fSuccessDue = false, f302 = false, fCancelled = false;
+    bool fVerdict = false, fEarly = false, fSuccessDue = false, f302 = false, fCancelled = false;
     int nFlash = 0, nProgram = 0;
     int nTicksAfterImage = -1;  // -1 until the transfer has returned
     DWORD dwLastTaken = 0;
@@ -135,19 +135,17 @@ STATE Replay(RUN& run, STATE s, size_t nMatched, int nBegin = -1)
         const size_t nEnd = run.fed.find('\n', run.nMatched);
         Check(nEnd < nMatched, "the parser matched part of a line");
         replytable::ROW row;
-        const bool fImageBegun = run.fImage || (s.nPhase == 3 && s.nStep >= 7);
-        s = replytable::Apply(s, run.fed.substr(run.nMatched, nEnd + 1 - run.nMatched), &row, run.fProgram);
+        s = replytable::Apply(s, run.fed.substr(run.nMatched, nEnd + 1 - run.nMatched), &row, run.fProgram,
+                              run.taken == gImage);
         run.nMatched = nEnd + 1;
         run.fWoken |= row == replytable::WAKE;
         run.f710F |= row == replytable::READY_710F;
         if (row == replytable::PROGRAM)
             run.fImageAllowed = run.fProgram;
-        if (row == replytable::SUCCESS) {
-            run.f101 = true;
-            run.fSuccessDue = fImageBegun;
-        }
+        run.fSuccessDue |= row == replytable::SUCCESS;
+        run.fEarly |= row == replytable::EARLY;
         run.f302 |= row == replytable::FAILURE;
-        run.fVerdict |= row == replytable::SUCCESS || row == replytable::FAILURE;
+        run.fVerdict |= row == replytable::SUCCESS || row == replytable::EARLY || row == replytable::FAILURE;
     }
 }
 
@@ -165,9 +163,16 @@ void Look(bool fInTick = false)
     if (gRun.nMatched < nMatched) {   // new lines: tried on copies of the run
         RUN run = gRun;
         s = Replay(run, gRun.seen, nMatched);
-        for (int nBegin = 0; fInTick && !TickLeads(s, n) && nBegin <= 2; ++nBegin) {
-            run = gRun;
-            s = Replay(run, gRun.seen, nMatched, nBegin);
+        // A step 6 -> 7 among them is taken when the state shown needs it, or
+        // when it then is exactly that state (a 101 after it ends the run
+        // as 5/11, as a stalled transfer would without it).
+        for (int nBegin = 0; fInTick && !(s == n) && nBegin <= 2; ++nBegin) {
+            RUN tried = gRun;
+            const STATE t = Replay(tried, gRun.seen, nMatched, nBegin);
+            if (t == n || !TickLeads(s, n)) {
+                run = std::move(tried);
+                s = t;
+            }
         }
         gRun = std::move(run);
     }
@@ -210,9 +215,11 @@ void Wrote(const recorder::Call& c)
         gRun.fImage = true;
         Check(gImage.compare(gRun.taken.size(), c.bytes.size(), c.bytes) == 0,
               "the port took other bytes than the image's next, in order");
-        gRun.taken += c.bytes;
+        // An answer while the write goes on: the port's bytes count as taken
+        // once the write has returned.
         if (gpszDuringImage)
             Feed(gpszDuringImage);
+        gRun.taken += c.bytes;
     } else if (c.bytes == "flash") {
         Check(++gRun.nFlash == 1, "\"flash\" sent twice in one run");
         Check(gRun.fWoken && !gRun.f710F, "\"flash\" without a 000 matched in phase 0, or to a 710F");
@@ -295,13 +302,13 @@ bool Inspect()
             lastWrite = c.bytes;
         } else if (c.name == "Message" && c.bytes == "Install Success!") {
             Check(gRun.fSuccessDue && gRun.taken == gImage,
-                  "success reported without a 101 matched after the image began, or for an image not sent whole");
+                  "success reported without a 101 matched after the port took the image's last byte");
             fReported = true;
             ++gnSuccesses;
         } else if (c.name == "Message" && c.bytes == "Install Fail!") {
-            Check(gRun.f302 || gRun.nTicksAfterImage >= 502 || gRun.fPortStopped || (gRun.f101 && gRun.taken != gImage),
-                  "failure reported without a 302, the waiting limit, a port that stopped or a 101 for an image "
-                  "not sent whole");
+            Check(gRun.f302 || gRun.nTicksAfterImage >= 502 || gRun.fPortStopped || gRun.fEarly,
+                  "failure reported without a 302, the waiting limit, a port that stopped or a 101 before the "
+                  "image's last byte");
             fReported = true;
         } else if (c.name == "Message" && c.bytes.rfind("It may not run correctly!", 0) == 0) {
             fNoFile = true;

@@ -195,10 +195,10 @@ const Script kRuns[] = {
       "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r s:Downloading program to MRQ-520W! " +
           kSendImage + " " + kFail,
       5, 10, 1 },
-    { "101 while the image goes out is reported", 1, true, false, "101\r\n",
+    { "101 while the image goes out: the module ended it early, a failure", 1, true, false, "101\r\n",
       { k000, "T", k100, "T", k200, "T", "T" },
       "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r s:Downloading program to MRQ-520W! " +
-          kSendImage + " " + kSuccess,
+          kSendImage + " " + kFail,
       5, 10, 1 },
     { "destroyed (MRQ-710F): no r", 3, true, false, nullptr, { "D" }, "timer:0", 0, 1, 3 },
     { "the port stops taking the image: failure at once, the module reset as on Cancel", 1, true, false, nullptr,
