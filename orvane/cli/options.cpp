@@ -587,7 +587,8 @@ EXIT STATUS
     3   the module did not answer within --wake-timeout
     4   the image file is missing, unreadable, empty, or not --sha256's
     5   the port cannot be opened or configured, went away, or stopped
-        taking the image (nothing taken for 5 s, or a write failed): "the
+        taking the image (nothing taken for 5 s, a write failed, or the
+        image not gone within four times its wire time and 10 s): "the
         port stopped taking the image after N of M bytes"
     6   cancelled (Ctrl+C)
     7   the command line or the job file is wrong, or a port named by its

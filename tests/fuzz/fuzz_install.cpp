@@ -15,8 +15,10 @@
 //   - Cancel writes "r\r" exactly when the model is the 520W, then asks for
 //     the normal rate;
 //   - the port takes the image's bytes in order, none skipped or repeated,
-//     all of them unless it stopped (a failed write, or nothing taken for
-//     IMAGE_STALL_MS); then nothing more is written to it, output is
+//     all of them unless it stopped (a failed write, nothing taken for
+//     IMAGE_STALL_MS, or bytes still to go when the image's time is up:
+//     IMAGE_TIME_FACTOR times its wire time and IMAGE_TIME_EXTRA_MS); then
+//     nothing more is written to it, output is
 //     dropped, the 520W reset, the normal rate asked for, and the next tick
 //     reports "Install Fail!";
 //   - the dialog closes only through its ends.
@@ -61,6 +63,7 @@ const char* const kReplies[] = {
 };
 const int kReplyCount = sizeof kReplies / sizeof kReplies[0];
 
+const DWORD kInstallRate = 115200;
 const HWND hMain = recorder::FakeWindow(1);
 const HWND hDlg = recorder::FakeWindow(2);
 // The image's file is this process's own: another fuzz_install at work on the
@@ -86,7 +89,7 @@ struct RUN
     bool fVerdict = false, fEarly = false, fSuccessDue = false, f302 = false, fCancelled = false;
     int nFlash = 0, nProgram = 0;
     int nTicksAfterImage = -1;  // -1 until the transfer has returned
-    DWORD dwLastTaken = 0;
+    DWORD dwImageStart = 0, dwLastTaken = 0;
     std::string taken;          // the bytes of the image the port took
 };
 RUN gRun;
@@ -235,7 +238,7 @@ recorder::Take Port(DWORD dwRequested)
 {
     Check(!gRun.fPortStopped, "the image went on after the port stopped");
     if (!gRun.fImage)
-        gRun.dwLastTaken = recorder::gClock;
+        gRun.dwImageStart = gRun.dwLastTaken = recorder::gClock;
     const uint8_t b = gPort.empty() ? 1 : gPort[gnPortNext++ % gPort.size()];
     recorder::Take take{dwRequested, TRUE};
     if (b == 255)
@@ -247,7 +250,9 @@ recorder::Take Port(DWORD dwRequested)
     recorder::gClock += (take.dwTaken ? take.dwTaken : dwRequested) + 1;
     if (take.dwTaken > 0)
         gRun.dwLastTaken = recorder::gClock;
-    gRun.fPortStopped = !take.fOk || recorder::gClock - gRun.dwLastTaken >= IMAGE_STALL_MS;
+    const DWORD dwImageTime = IMAGE_TIME_FACTOR * (DWORD)(gImage.size() * 10 * 1000 / kInstallRate) + IMAGE_TIME_EXTRA_MS;
+    gRun.fPortStopped = !take.fOk || recorder::gClock - gRun.dwLastTaken >= IMAGE_STALL_MS ||
+                        (take.dwTaken < dwRequested && recorder::gClock - gRun.dwImageStart >= dwImageTime);
     return take;
 }
 
@@ -365,6 +370,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         gImage += (char)((x = x * 1103515245 + 12345) >> 16);
     std::ofstream(kImageName, std::ios::binary) << gImage;
     std::atexit([] { std::remove(kImageName.c_str()); });
+    gTTY.dwBaudRate = 19200;
+    gTTY.dwBaudRateDown = kInstallRate;
     recorder::Attach(hMain, &gTTY);
     hTTYWnd = hMain;
     return 0;

@@ -404,8 +404,9 @@ TEST_F(Install, EachChunkHasAParserTurn)
 
 // A port that takes part of a write: the rest follows in order, the bar
 // steps only for chunks taken whole, and only a port that takes nothing for
-// IMAGE_STALL_MS (or a failed write) ends the transfer.  Shift+F3's whole
-// file goes on the same way.
+// IMAGE_STALL_MS, one that trickles past the image's time (10.9 s for 2500
+// bytes at 115200, 15.2 s at 19200 for Shift+F3) or a failed write ends the
+// transfer.  Shift+F3's whole file goes on the same way.
 TEST_F(Install, ShortWrites)
 {
     const DWORD kAll = ~0u;
@@ -420,10 +421,13 @@ TEST_F(Install, ShortWrites)
         { "nothing for 4.5 s, then all", { { 0, TRUE }, { 0, TRUE }, { 0, TRUE }, { kAll, TRUE } }, 1500, 1, 2500, 3, 6 },
         { "300 bytes, then nothing for 5 s", { { 300, TRUE }, { 0, TRUE } }, 1000, IMAGE_STALLED, 300, 0, 6 },
         { "a write fails after 100 more", { { 1024, TRUE }, { 100, FALSE } }, 1, IMAGE_STALLED, 1124, 1, 2 },
+        { "a byte every 9 s: the time runs out", { { 1, TRUE } }, 9000, IMAGE_STALLED, 2, 0, 2 },
         { "then a port that takes it all", { { kAll, TRUE } }, 1, 1, 2500, 3, 3 },
     };
     const size_t nOpen = OpenFiles();
     const std::string bytes = Pattern(2500);
+    tty.dwBaudRate = 19200;
+    tty.dwBaudRateDown = 115200;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         for (const bool fWhole : { false, true }) {
