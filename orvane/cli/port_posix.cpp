@@ -258,10 +258,9 @@ void PortResetReceive()
     ResetReceiveState();
 }
 
-void PortDrain()
+BOOL DrainCommOutput(HWND hWnd)
 {
-    if (gFd >= 0)
-        tcdrain(gFd);
+    return GetTTYInfo(hWnd) != NULL && gFd >= 0 && tcdrain(gFd) == 0;
 }
 
 void PortWait(int ms)

@@ -497,7 +497,7 @@ void InstallEnable(HWND, int idControl, BOOL fEnable)
         // The verdict is waited for once the image is out of the port; a
         // port that stopped taking it has nothing to drain.
         if (!fImageStalled)
-            PortDrain();
+            DrainCommOutput(hTTYWnd);
         gUnit.goneInImage = PortGone();   // the transfer stopped at its first failed write
         gUnit.transferring = false;
         gUnit.transferred = true;

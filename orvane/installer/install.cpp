@@ -41,11 +41,15 @@ void WriteText(const char* lpszText)
     WriteCommBlock(hTTYWnd, (LPBYTE)lpszText, (DWORD)std::strlen(lpszText));
 }
 
-// The MRQ-520W's monitor is reset whenever a run is left early or ends.
+// The MRQ-520W's monitor is reset whenever a run is left early or ends, at
+// the rate it listens at: the reset has left the port before anything can
+// change the rate (Cancel, a stalled transfer, a closing port).
 void ResetModule(int nModelNo)
 {
-    if (nModelNo == 1)
+    if (nModelNo == 1) {
         WriteText("r\r");
+        DrainCommOutput(hTTYWnd);
+    }
 }
 
 enum TICKACTION { TA_NONE, TA_WAKE, TA_FLASH, TA_PREPARE, TA_TRANSFER, TA_SUCCESS, TA_FAIL, TA_CLOSE };

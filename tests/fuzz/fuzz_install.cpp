@@ -12,15 +12,15 @@
 //     the image's last byte; "Install Fail!" only after a "302", a "101"
 //     before that, the waiting limit or a port that stopped;
 //   - with no verdict the run fails on exactly the 502nd tick after the image;
-//   - Cancel writes "r\r" exactly when the model is the 520W, then asks for
-//     the normal rate;
+//   - Cancel writes "r\r" exactly when the model is the 520W, waits until
+//     it has left the port, then asks for the normal rate;
 //   - the port takes the image's bytes in order, none skipped or repeated,
 //     all of them unless it stopped (a failed write, nothing taken for
 //     IMAGE_STALL_MS, or bytes still to go when the image's time is up:
 //     IMAGE_TIME_FACTOR times its wire time and IMAGE_TIME_EXTRA_MS); then
-//     nothing more is written to it, output is
-//     dropped, the 520W reset, the normal rate asked for, and the next tick
-//     reports "Install Fail!";
+//     nothing more is written to it, output is dropped, the 520W reset (and
+//     waited for), the normal rate asked for, and the next tick reports
+//     "Install Fail!";
 //   - the dialog closes only through its ends.
 // At the end, a clean run into a 520W still succeeds.
 //
@@ -276,11 +276,13 @@ void CheckTransfer()
     for (const recorder::Call& c : recorder::Calls()) {
         if (c.name == "WriteCommBytes")
             after = "image";
-        else if (c.name == "ClearCommOutput" || c.name == "WriteCommBlock" || c.name == "SetupConnection")
-            after += " " + (c.name[0] == 'C' ? "clear" : c.name[0] == 'W' ? c.bytes : std::to_string(c.a));
+        else if (c.name == "ClearCommOutput" || c.name == "DrainCommOutput" || c.name == "WriteCommBlock" ||
+                 c.name == "SetupConnection")
+            after += " " + (c.name[0] == 'C' ? "clear" : c.name[0] == 'D' ? "drain" : c.name[0] == 'W' ? c.bytes
+                                                                                                    : std::to_string(c.a));
     }
-    Check(after == (gRun.seen.nModel == 1 ? "image clear r\r 1" : "image clear 1"),
-          "a port that stopped: not output dropped, the 520W reset and the normal rate");
+    Check(after == (gRun.seen.nModel == 1 ? "image clear r\r drain 1" : "image clear 1"),
+          "a port that stopped: not output dropped, the 520W reset (gone out) and the normal rate");
     gRun.fFailNext = !gRun.fVerdict;   // a verdict matched before stands
 }
 
@@ -411,8 +413,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             gRun.fCancelled = true;
             gRun.seen.nPhase = 5;   // and the step stays
             InstallCommand(hDlg, IDC_INSTCANCEL, 0);
-            Check(recorder::Transcript() == (gRun.seen.nModel == 1 ? "w:r\\r setup:1" : "setup:1"),
-                  "Cancel: not \"r\\r\" for the 520W alone, then the normal rate");
+            Check(recorder::Transcript() == (gRun.seen.nModel == 1 ? "w:r\\r drain setup:1" : "setup:1"),
+                  "Cancel: not \"r\\r\" for the 520W alone, gone out before the normal rate");
             Look();
             break;
         case 6:

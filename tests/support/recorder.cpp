@@ -103,6 +103,7 @@ std::string Transcript()
         else if (n == "End") add("end");
         else if (n == "SetupConnection") add("setup:" + std::to_string(c.a));
         else if (n == "ClearCommOutput") add("clear");
+        else if (n == "DrainCommOutput") add("drain");
         else if (n == "ChooseFile") add("choose");
         else if (n == "SetFileName") add("field:" + c.bytes);
         else if (n == "Enable") add("en:" + std::to_string(c.a) + "=" + std::to_string(c.b));
@@ -182,6 +183,12 @@ BOOL SetupConnection(HWND hWnd, int nMode)
 BOOL ClearCommOutput(HWND hWnd)
 {
     Record(Make("ClearCommOutput", hWnd));
+    return TRUE;
+}
+
+BOOL DrainCommOutput(HWND hWnd)
+{
+    Record(Make("DrainCommOutput", hWnd));
     return TRUE;
 }
 

@@ -62,6 +62,7 @@ extern DWORD gClock;
 // The calls since the last Reset as one line, for comparing whole runs:
 // "w:flash" a write (of WriteCommBytes: what the port took), "s:text" a status, "m:text/caption" a message box,
 // "range:n", "step", "pause:ms", "end", "setup:mode", "clear" (output dropped),
+// "drain" (waited until the output has gone),
 // "choose", "field:name",
 // "en:id=0|1", "timer:0|1".  Repaints and InvalidateRect are left out.
 std::string Transcript();

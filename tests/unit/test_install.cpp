@@ -174,18 +174,18 @@ const Script kRuns[] = {
     { "101 before 200 is ignored, a second 000 too", 1, true, false, nullptr,
       { k000, "T", k000, "T", k100, "T", "101\r\n", "T" },
       "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r", 2, 5, 1 },
-    { "Cancel in phase 0 (MRQ-520W): r, normal rate, closed next tick", 1, true, false, nullptr,
-      { "T", "C", "T" }, "w:\\r w:r\\r setup:1 end", 5, 1, 1 },
+    { "Cancel in phase 0 (MRQ-520W): r gone out, normal rate, closed next tick", 1, true, false, nullptr,
+      { "T", "C", "T" }, "w:\\r w:r\\r drain setup:1 end", 5, 1, 1 },
     { "Cancel with the previous run's MRQ-41: no r", 2, true, false, nullptr, { "C", "T" }, "setup:1 end", 5, 1, 2 },
     { "a 302 after Cancel is still reported", 3, true, false, nullptr, { "C", "302\r\n", "T" },
       "setup:1 " + kFail, 5, 10, 3 },
     { "a 200 after Cancel does not start the image", 1, true, false, nullptr,
       { k000, "T", k100, "T", "C", k200, "T" },
-      "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r w:r\\r setup:1 end", 5, 5, 1 },
+      "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r w:r\\r drain setup:1 end", 5, 5, 1 },
     { "no file: chooser cancelled (MRQ-520W)", 1, false, false, nullptr, { k000, "T", k100, "T", "D" },
       "s:Initializing! w:flash range:256 " + kPrepare +
-          " choose w:r\\r m:It may not run correctly!\nPlease reset and download!/" + kTitle +
-          " setup:1 end w:r\\r timer:0",
+          " choose w:r\\r drain m:It may not run correctly!\nPlease reset and download!/" + kTitle +
+          " setup:1 end w:r\\r drain timer:0",
       2, 5, 1 },
     { "no file: the chooser picks one; a 200 before p 60 answers nothing", 1, false, true, nullptr,
       { k000, "T", k100, "T" },
@@ -204,7 +204,7 @@ const Script kRuns[] = {
     { "the port stops taking the image: failure at once, the module reset as on Cancel", 1, true, false, nullptr,
       { k000, "T", k100, "T", k200, "T", "T" },
       "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r s:Downloading program to MRQ-520W! " +
-          "en:7=0 en:4=0 w: pause:10 w: en:7=1 en:4=1 clear w:r\\r setup:1 " + kFail,
+          "en:7=0 en:4=0 w: pause:10 w: en:7=1 en:4=1 clear w:r\\r drain setup:1 " + kFail,
       5, 10, 1, true },
 };
 
