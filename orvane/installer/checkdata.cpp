@@ -219,6 +219,7 @@ void AppendReceived(const BYTE* lpBlock, int nLength)
 
 void ResetReceiveState(void)
 {
+    ClearCommInput(hTTYWnd);   // no port call under the lock
     std::lock_guard<PARSERLOCK> hold(gParserLock);
     check_idx = 0;
     received_length = 0;

@@ -71,8 +71,11 @@ extern void (*gpfnParseOnWindowThread)(void);
 // not undo the rate Download has just set.
 void BeginReceive(void);
 
-// The Download command's reset: both buffers zeroed, the counters to 0, and a
-// restore that was waiting for the window thread dropped with its line.
+// The Download command's reset, once the installation rate is set: what the
+// port's driver holds unread dropped (ClearCommInput on hTTYWnd), both
+// buffers zeroed, the counters to 0, and a restore that was waiting for the
+// window thread dropped with its line.  Everything received before it is the
+// run before's: the module's reset banner, a late verdict, the tail of a line.
 void ResetReceiveState(void);
 
 #endif

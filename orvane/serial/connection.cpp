@@ -137,6 +137,17 @@ BOOL ClearCommOutput(HWND hWnd)
     return PurgeComm(npTTYInfo->idComDev, PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
+// Only the queue: a read in flight (the watcher's) is left to end, since
+// aborting it would show as a failed read; the receive buffers' reset drops
+// what it brings (BeginReceive).
+BOOL ClearCommInput(HWND hWnd)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL || !PortIsOpen(npTTYInfo))
+        return FALSE;
+    return PurgeComm(npTTYInfo->idComDev, PURGE_RXCLEAR);
+}
+
 BOOL DrainCommOutput(HWND hWnd)
 {
     NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);

@@ -186,6 +186,12 @@ BOOL ClearCommOutput(HWND hWnd)
     return TRUE;
 }
 
+BOOL ClearCommInput(HWND hWnd)
+{
+    Record(Make("ClearCommInput", hWnd));
+    return TRUE;
+}
+
 BOOL DrainCommOutput(HWND hWnd)
 {
     Record(Make("DrainCommOutput", hWnd));
