@@ -137,6 +137,15 @@ BOOL CloseConnection(HWND hWnd);
 // Drops what was written but has not yet left the port: what an abandoned
 // transfer left behind must not reach the module later.
 BOOL ClearCommOutput(HWND hWnd);
+// Drops what the port has received and no one has read yet.
+BOOL ClearCommInput(HWND hWnd);
+// Waits until what was written has left the port, so that a change of the
+// rate after it does not catch it on its way (the MRQ-520W's reset "r\r"
+// goes out at the rate the monitor listens at).  A write ends once the
+// driver has the bytes, not once they are on the line.  FALSE when the port
+// is closed, or stopped sending (a line held by flow control is not waited
+// for without end).
+BOOL DrainCommOutput(HWND hWnd);
 BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite);
 // One write of the block, as WriteCommBlock, that tells what the port took:
 // all of it, or less when the port's write time-out ended the write.  FALSE

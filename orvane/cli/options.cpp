@@ -580,12 +580,15 @@ REPORT
 
 EXIT STATUS
     0   installed (with --station: no unit failed)
-    1   the module reported failure (302)
+    1   the module reported failure (302), or answered 101 before the port
+        had taken the whole image (it ended the image early): "the module
+        answered 101 with N of M bytes of the image gone"
     2   no verdict after the image (the waiting counter expired)
     3   the module did not answer within --wake-timeout
     4   the image file is missing, unreadable, empty, or not --sha256's
     5   the port cannot be opened or configured, went away, or stopped
-        taking the image (nothing taken for 5 s, or a write failed): "the
+        taking the image (nothing taken for 5 s, a write failed, or the
+        image not gone within four times its wire time and 10 s): "the
         port stopped taking the image after N of M bytes"
     6   cancelled (Ctrl+C)
     7   the command line or the job file is wrong, or a port named by its

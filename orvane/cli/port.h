@@ -33,10 +33,6 @@ void PortSetTap(void (*pfnTap)(const BYTE* lpBlock, int nLength));
 // returns among them) and be dropped whole.
 void PortResetReceive();
 
-// Waits until what was written has left the port (natively; on Windows a
-// write of the port link already ends so).
-void PortDrain();
-
 // Waits about ms; on Windows the hidden window's messages are handled meanwhile.
 void PortWait(int ms);
 

@@ -149,6 +149,11 @@ BOOL ClearCommOutput(HWND hWnd)
     return GetTTYInfo(hWnd) != NULL && gFd >= 0 && tcflush(gFd, TCOFLUSH) == 0;
 }
 
+BOOL ClearCommInput(HWND hWnd)
+{
+    return GetTTYInfo(hWnd) != NULL && gFd >= 0 && tcflush(gFd, TCIFLUSH) == 0;
+}
+
 BOOL CloseConnection(HWND hWnd)
 {
     NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
@@ -258,10 +263,9 @@ void PortResetReceive()
     ResetReceiveState();
 }
 
-void PortDrain()
+BOOL DrainCommOutput(HWND hWnd)
 {
-    if (gFd >= 0)
-        tcdrain(gFd);
+    return GetTTYInfo(hWnd) != NULL && gFd >= 0 && tcdrain(gFd) == 0;
 }
 
 void PortWait(int ms)

@@ -124,8 +124,6 @@ void PortResetReceive()
     ResetReceiveState();
 }
 
-void PortDrain() {}
-
 void PortWait(int ms)
 {
     const DWORD dwEnd = GetTickCount() + (DWORD)ms;

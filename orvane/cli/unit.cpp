@@ -315,9 +315,15 @@ std::string Reason(int code)
 {
     std::string what;
     char text[96];
+    const bool fEarly = code == kExitModuleFailed && lEarlyVerdictAt >= 0;
     switch (code) {
     case kExitModuleFailed:
         what = "the module reported failure (302)";
+        if (fEarly) {
+            std::snprintf(text, sizeof(text), "the module answered 101 with %ld of %llu bytes of the image gone",
+                          (long)lEarlyVerdictAt, (unsigned long long)gUnit.context->image->size);
+            what = std::string(text) + " (it ended the image early)";
+        }
         break;
     case kExitNoVerdict:
         std::snprintf(text, sizeof(text), "no verdict %.1f s after the image", max_timeout / 100.0);
@@ -361,8 +367,10 @@ std::string Reason(int code)
     std::string reason = "stopped " + std::string(kStageNames[gUnit.stage]) + ": " + what;
     const std::string last = LastReceived();
     reason += "; last received " + (last.empty() ? std::string("nothing") : "\"" + last + "\"");
+    // A module ends an image on silence: an early end points at the line, as
+    // a port that stops does.
     for (const ADVICE& a : kAdvice)
-        if (a.code == code)
+        if (a.code == (fEarly ? kExitPort : code))
             reason += std::string("; check ") + (gUnit.stage >= kImage ? a.fromImage : a.beforeImage);
     return reason;
 }
@@ -381,7 +389,7 @@ UnitReport Finish()
     else if (fImageStalled && gUnit.transferred)
         r.code = kExitPort;
     else if (gUnit.message == kFail)
-        r.code = Saw302() ? kExitModuleFailed : kExitNoVerdict;
+        r.code = Saw302() || lEarlyVerdictAt >= 0 ? kExitModuleFailed : kExitNoVerdict;
     else if (gUnit.outcome == kPortGone)
         r.code = kExitPort;
     else if (gUnit.outcome == kWrongModel)
@@ -401,6 +409,8 @@ UnitReport Finish()
     r.reasonCode = kCodes[r.code];
     if (r.code == kExitPort && gUnit.outcome != kPortGone)
         r.reasonCode = "port_stalled";
+    if (r.code == kExitModuleFailed && lEarlyVerdictAt >= 0)
+        r.reasonCode = "early_verdict";
     r.lastReceived = LastReceived();
     r.attempt = gUnit.context->attempt;
     // A station's wait that Ctrl+C ended, or (under --watch) that the port
@@ -487,7 +497,7 @@ void InstallEnable(HWND, int idControl, BOOL fEnable)
         // The verdict is waited for once the image is out of the port; a
         // port that stopped taking it has nothing to drain.
         if (!fImageStalled)
-            PortDrain();
+            DrainCommOutput(hTTYWnd);
         gUnit.goneInImage = PortGone();   // the transfer stopped at its first failed write
         gUnit.transferring = false;
         gUnit.transferred = true;

@@ -12,6 +12,10 @@ int  nCnt = 0;
 std::atomic<int> gCondition{0};
 std::atomic<int> gIsActivate{0};
 std::atomic<int> nModel{1};
+BOOL fProgramSent = FALSE;
+std::atomic<DWORD> dwImageTaken{0};
+BOOL fImageTaken = FALSE;
+std::atomic<LONG> lEarlyVerdictAt{-1};
 
 PARSERLOCK gParserLock;
 void (*gpfnParserWait)(void) = nullptr;
@@ -58,9 +62,13 @@ thread_local bool fReadStarted = false;
 
 // Matches the line in abCmd against the replies and empties abCmd.  A reply
 // counts only once what it answers has gone out: "100" after "flash" (step
-// 3), "200" after "p 60" (step 5), "101" once the image has begun (step 7 on):
-// a reply that came early (a stray line, or one the tick has not acted on yet)
-// must not skip a command or take a verdict for an image never sent.
+// 3), "200" after "p 60" (step 5 is set before the pause and the file
+// chooser, so fProgramSent says when it went), "101" once the image has
+// begun (step 7 on): a reply that came early (a stray line, or one the tick
+// has not acted on yet) must not skip a command or take a verdict for an
+// image never sent.  A "101" while the image is still going out is the
+// module ending an image it never had whole (it ends one on silence): no
+// success.
 void MatchLine()
 {
     const char* line = reinterpret_cast<const char*>(abCmd);
@@ -82,14 +90,16 @@ void MatchLine()
             nModel = Contains(line, "AVR") ? 2 : 1;
         }
     } else if (phase == 2 && Contains(line, "200")) {
-        if (step == 5) {
+        if (step == 5 && fProgramSent) {
             gCondition = 3;
             gIsActivate = 6;
         }
     } else if (phase == 3 && Contains(line, "101")) {
         if (step >= 7) {
             gCondition = 5;
-            gIsActivate = 9;
+            gIsActivate = fImageTaken ? 9 : 11;
+            if (!fImageTaken)
+                lEarlyVerdictAt = (LONG)dwImageTaken;
         }
     } else if (Contains(line, "302")) {
         gCondition = 5;
@@ -209,6 +219,7 @@ void AppendReceived(const BYTE* lpBlock, int nLength)
 
 void ResetReceiveState(void)
 {
+    ClearCommInput(hTTYWnd);   // no port call under the lock
     std::lock_guard<PARSERLOCK> hold(gParserLock);
     check_idx = 0;
     received_length = 0;

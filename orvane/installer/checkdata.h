@@ -24,6 +24,20 @@ extern std::atomic<int> gCondition;   // phase 0..5
 extern std::atomic<int> gIsActivate;  // step 0..11; 0 until the first Install dialog
 extern std::atomic<int> nModel;       // 1 MRQ-520W, 2 MRQ-41, 3 MRQ-710F
 
+// "p 60\r" has gone to the port in this run: only then does a "200" answer
+// it.  Set and cleared by the Install dialog, under the lock below.
+extern BOOL fProgramSent;
+
+// The image of this run, as the parser judges a "101" by it.  The transfer
+// counts what the port has taken (dwImageTaken) and marks, under the lock,
+// when the port has taken the last byte (fImageTaken): only a "101" from
+// then on is the module's word on all of it.  One that came while bytes were
+// still to go ends the run as a failure, and lEarlyVerdictAt keeps the count
+// it came at (-1: none came early).  All three start over with each run.
+extern std::atomic<DWORD> dwImageTaken;
+extern BOOL fImageTaken;
+extern std::atomic<LONG> lEarlyVerdictAt;
+
 // Held around every parser call and every append-and-parse, and by anyone
 // touching the buffers or counters above.  A thread that finds it held calls
 // gpfnParserWait before it waits: tests see by it that a thread is waiting.
@@ -57,8 +71,11 @@ extern void (*gpfnParseOnWindowThread)(void);
 // not undo the rate Download has just set.
 void BeginReceive(void);
 
-// The Download command's reset: both buffers zeroed, the counters to 0, and a
-// restore that was waiting for the window thread dropped with its line.
+// The Download command's reset, once the installation rate is set: what the
+// port's driver holds unread dropped (ClearCommInput on hTTYWnd), both
+// buffers zeroed, the counters to 0, and a restore that was waiting for the
+// window thread dropped with its line.  Everything received before it is the
+// run before's: the module's reset banner, a late verdict, the tail of a line.
 void ResetReceiveState(void);
 
 #endif

@@ -15,10 +15,6 @@ CHAR gszMyFileName[FILENAME_LENGTH];
 
 namespace {
 
-// This run's image went out whole: a "101" is a success only then (the
-// module's word for an image it never got whole is no success).
-BOOL fImageWhole = FALSE;
-
 const char kStatusWake[] = "Turn the power on, after removing the LAN card during power-off.";
 const char kFailCaption[] = "Merrow Systems. Co. LTD.";
 const int  kTimeoutTicks = 500;
@@ -45,11 +41,15 @@ void WriteText(const char* lpszText)
     WriteCommBlock(hTTYWnd, (LPBYTE)lpszText, (DWORD)std::strlen(lpszText));
 }
 
-// The MRQ-520W's monitor is reset whenever a run is left early or ends.
+// The MRQ-520W's monitor is reset whenever a run is left early or ends, at
+// the rate it listens at: the reset has left the port before anything can
+// change the rate (Cancel, a stalled transfer, a closing port).
 void ResetModule(int nModelNo)
 {
-    if (nModelNo == 1)
+    if (nModelNo == 1) {
         WriteText("r\r");
+        DrainCommOutput(hTTYWnd);
+    }
 }
 
 enum TICKACTION { TA_NONE, TA_WAKE, TA_FLASH, TA_PREPARE, TA_TRANSFER, TA_SUCCESS, TA_FAIL, TA_CLOSE };
@@ -91,7 +91,7 @@ TICKACTION DecideTick(int* pnModel)
     case 5:
         if (gIsActivate == 9) {
             gIsActivate = 10;
-            return fImageWhole ? TA_SUCCESS : TA_FAIL;
+            return TA_SUCCESS;
         }
         if (gIsActivate == 11) {
             gIsActivate = 10;
@@ -112,6 +112,13 @@ void Prepare(HWND hDlg, int nModelNo)
 
     CHAR szFileName[FILENAME_LENGTH];
     if (InstallGetFileName(hDlg, szFileName, sizeof(szFileName)) > 0 || GetFileName(hDlg)) {
+        // A "200" counts from here on: one that came during the pause or the
+        // chooser answered nothing of this run's.  Marked as the command goes
+        // out, so that no answer parsed before the write returns is lost.
+        {
+            std::lock_guard<PARSERLOCK> hold(gParserLock);
+            fProgramSent = TRUE;
+        }
         WriteText("p 60\r");
         return;
     }
@@ -123,9 +130,11 @@ void Prepare(HWND hDlg, int nModelNo)
 
 // Phase 3: the image.  The counter for the verdict starts when it has been
 // written; a verdict parsed while it was being written stands and is
-// reported on the next tick.  A port that stopped taking the image fails the
-// run at once, the module left as Cancel leaves it: waiting for a verdict
-// on an image the module never got whole would only hide the cause.
+// reported on the next tick (a "101" that came before the port had taken
+// the last byte as a failure: the parser sees to that).  A port that stopped
+// taking the image fails the run at once, the module left as Cancel leaves
+// it: waiting for a verdict on an image the module never got whole would
+// only hide the cause.
 void Transfer(HWND hDlg, int nModelNo)
 {
     InstallSetStatus(hDlg, ModelInfo(nModelNo).lpszStatus);
@@ -134,7 +143,6 @@ void Transfer(HWND hDlg, int nModelNo)
     const BOOL fStalled = nSent == IMAGE_STALLED;
     {
         std::lock_guard<PARSERLOCK> hold(gParserLock);
-        fImageWhole = nSent == 1;
         if (gCondition == 3 && fStalled) {
             gIsActivate = 11;
             gCondition = 5;
@@ -168,7 +176,10 @@ void InstallInit(HWND hDlg)
         std::lock_guard<PARSERLOCK> hold(gParserLock);
         gIsActivate = 1;
         gCondition = 0;
-        fImageWhole = FALSE;
+        fProgramSent = FALSE;
+        dwImageTaken = 0;
+        fImageTaken = FALSE;
+        lEarlyVerdictAt = -1;
     }
     InstallEnable(hDlg, IDC_BROWSE, TRUE);
     InstallSetStatus(hDlg, kStatusWake);

@@ -14,12 +14,15 @@
 #define IMAGE_STALL_MS  5000   // the port taking none of the image this long ends the transfer
 #define IMAGE_RETRY_MS  10     // the pause before writing again to a port that took nothing
 #define IMAGE_STALLED   (-1)   // SendFileInstall: the port stopped taking the image
+// A port that trickles ends the transfer too: the image not gone within
+// IMAGE_TIME_FACTOR times its wire time (10 bits a byte) and IMAGE_TIME_EXTRA_MS.
+#define IMAGE_TIME_FACTOR   4
+#define IMAGE_TIME_EXTRA_MS 10000
 
 extern int  max_timeout;   // ticks allowed for the verdict after the image
 extern int  nCount;        // ticks counted since the image was written
 extern CHAR gszMyFileName[FILENAME_LENGTH];   // the image, kept for the process's life
-extern DWORD dwImageTaken;  // bytes of the image the port has taken in the last transfer
-extern BOOL  fImageStalled; // and whether the port stopped taking it
+extern BOOL fImageStalled;  // the port stopped taking the last transfer's image (dwImageTaken: what it took)
 
 // Phase, step and model read together, as one (under the parser's lock).
 struct INSTALLSTATE
@@ -37,7 +40,7 @@ void InstallDestroy(HWND hDlg);                     // WM_DESTROY
 // The image: the file chooser of the dialog, the transfer, and Shift+F3's
 // plain send of a whole file.  SendFileInstall returns 1 when the whole image
 // went, 0 when it could not be opened or read, IMAGE_STALLED when the port
-// stopped taking it.
+// stopped taking it or its time ran out.
 int GetFileName(HWND hDlg);
 int SendFileInstall(HWND hDlg, LPCSTR lpFileName);
 int SendFile(HWND hWnd);

@@ -5,13 +5,13 @@
 //
 // Nothing of the image is skipped: a write that the port's time-out ended
 // early is followed by one for the rest, and the transfer only gives up when
-// a write fails or the port has taken nothing for IMAGE_STALL_MS.
+// a write fails, the port has taken nothing for IMAGE_STALL_MS, or the port
+// takes so little that the image has not gone when its time is up.
 #include "orvane/installer/install.h"
 
 #include <new>
 
-DWORD dwImageTaken = 0;
-BOOL  fImageStalled = FALSE;
+BOOL fImageStalled = FALSE;
 
 namespace {
 
@@ -19,10 +19,20 @@ CHAR szChooserName[FILENAME_LENGTH];   // GetFileName's
 CHAR szTransferName[FILENAME_LENGTH];  // SendFileInstall's
 CHAR szSendName[FILENAME_LENGTH];      // SendFile's
 
+// The time a transfer of dwBytes may take at dwBaud: a generous multiple of
+// its wire time, and more (only that when the rate is not known).
+DWORD ImageTimeLimit(DWORD dwBytes, DWORD dwBaud)
+{
+    const DWORD dwWireMs = dwBaud ? (DWORD)((unsigned long long)dwBytes * 10 * 1000 / dwBaud) : 0;
+    return IMAGE_TIME_FACTOR * dwWireMs + IMAGE_TIME_EXTRA_MS;
+}
+
 // Hands the bytes to the port until it has taken all of them, in order.
-// FALSE when a write fails or the port takes nothing for IMAGE_STALL_MS;
-// *pdwTaken grows by what it took either way.
-BOOL WriteWhole(HWND hWnd, BYTE* lpBytes, DWORD dwLength, DWORD* pdwTaken)
+// FALSE when a write fails, when the port takes nothing for IMAGE_STALL_MS,
+// or when bytes are still to go dwLimitMs after dwStart; *pdwTaken grows by
+// what it took either way, as it takes it.
+BOOL WriteWhole(HWND hWnd, BYTE* lpBytes, DWORD dwLength, std::atomic<DWORD>* pdwTaken, DWORD dwStart,
+                DWORD dwLimitMs)
 {
     DWORD dwDone = 0;
     DWORD dwLastTaken = InstallClock();
@@ -34,6 +44,8 @@ BOOL WriteWhole(HWND hWnd, BYTE* lpBytes, DWORD dwLength, DWORD* pdwTaken)
         if (!fWritten)
             return FALSE;
         const DWORD dwNow = InstallClock();
+        if (dwDone < dwLength && dwNow - dwStart >= dwLimitMs)
+            return FALSE;   // a port that trickles: the window thread is held, Cancel greyed
         if (dwTaken > 0)
             dwLastTaken = dwNow;
         else if (dwNow - dwLastTaken >= IMAGE_STALL_MS)
@@ -44,13 +56,23 @@ BOOL WriteWhole(HWND hWnd, BYTE* lpBytes, DWORD dwLength, DWORD* pdwTaken)
     return TRUE;
 }
 
+// The port has taken the image's last byte: the module's verdict counts from
+// now on.
+void NoteImageTaken()
+{
+    std::lock_guard<PARSERLOCK> hold(gParserLock);
+    fImageTaken = TRUE;
+}
+
 // Writes the open image in chunks, each taken whole before the progress bar
 // steps for it.  1 when all of it went, 0 when a read failed, IMAGE_STALLED
 // when the port stopped taking it; what went stays written.
-int SendChunks(HWND hDlg, void* hImage)
+int SendChunks(HWND hDlg, void* hImage, DWORD dwBaud)
 {
     BYTE abChunk[IMAGE_CHUNK];
     const DWORD dwSize = ImageSize(hImage);
+    const DWORD dwStart = InstallClock();
+    const DWORD dwLimitMs = ImageTimeLimit(dwSize, dwBaud);
     for (DWORD dwOffset = 0; dwOffset < dwSize; dwOffset += IMAGE_CHUNK) {
         const int nRead = ImageRead(hImage, abChunk, IMAGE_CHUNK);
         if (nRead <= 0)
@@ -58,11 +80,15 @@ int SendChunks(HWND hDlg, void* hImage)
         // A reply that has come in meanwhile is parsed; the rest of the image
         // goes out whatever it says.
         CheckData();
-        if (!WriteWhole(hTTYWnd, abChunk, (DWORD)nRead, &dwImageTaken))
+        if (!WriteWhole(hTTYWnd, abChunk, (DWORD)nRead, &dwImageTaken, dwStart, dwLimitMs))
             return IMAGE_STALLED;
+        if (dwOffset + IMAGE_CHUNK >= dwSize)
+            NoteImageTaken();   // before the bar and the repaint: the module may answer at once
         InstallProgressStep(hDlg);
         InstallRepaint(hDlg);
     }
+    if (dwSize == 0)
+        NoteImageTaken();
     return 1;
 }
 
@@ -81,7 +107,8 @@ int GetFileName(HWND hDlg)
 int SendFileInstall(HWND hDlg, LPCSTR lpFileName)
 {
     (void)lpFileName;   // the field names the file; it and lpFileName agree
-    if (GetTTYInfo(hTTYWnd) == NULL)
+    NPTTYINFO npTTYInfo = GetTTYInfo(hTTYWnd);
+    if (npTTYInfo == NULL)
         return 0;
 
     if (InstallGetFileName(hDlg, szTransferName, sizeof(szTransferName)) == 0) {
@@ -101,7 +128,7 @@ int SendFileInstall(HWND hDlg, LPCSTR lpFileName)
     dwImageTaken = 0;
     InstallEnable(hDlg, IDC_BROWSE, FALSE);
     InstallEnable(hDlg, IDC_INSTCANCEL, FALSE);
-    const int nSent = SendChunks(hDlg, hImage);
+    const int nSent = SendChunks(hDlg, hImage, npTTYInfo->dwBaudRateDown);
     fImageStalled = nSent == IMAGE_STALLED;
     ImageClose(hImage);
     InstallEnable(hDlg, IDC_BROWSE, TRUE);
@@ -111,7 +138,8 @@ int SendFileInstall(HWND hDlg, LPCSTR lpFileName)
 
 int SendFile(HWND hWnd)
 {
-    if (GetTTYInfo(hWnd) == NULL)
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL)
         return 0;
     if (!InstallChooseFile(hWnd, szSendName, sizeof(szSendName)))
         return 0;
@@ -119,9 +147,12 @@ int SendFile(HWND hWnd)
     if (hImage == NULL)
         return 0;
 
-    // The whole file in one write, at whatever rate the line has; what a
-    // time-out leaves over goes in the next.
+    // The whole file in one write, at whatever rate the line has (its time
+    // is reckoned at the slower of the two); what a time-out leaves over
+    // goes in the next.
     const DWORD dwSize = ImageSize(hImage);
+    const DWORD dwBaud = npTTYInfo->dwBaudRate < npTTYInfo->dwBaudRateDown ? npTTYInfo->dwBaudRate
+                                                                           : npTTYInfo->dwBaudRateDown;
     BYTE* lpBuffer = new (std::nothrow) BYTE[dwSize ? dwSize : 1];
     int nResult = 0;
     if (lpBuffer != NULL) {
@@ -129,8 +160,9 @@ int SendFile(HWND hWnd)
         int nRead = 1;
         while (dwRead < dwSize && (nRead = ImageRead(hImage, lpBuffer + dwRead, (int)(dwSize - dwRead))) > 0)
             dwRead += (DWORD)nRead;
-        DWORD dwTaken = 0;
-        if (dwRead == dwSize && WriteWhole(hWnd, lpBuffer, dwSize, &dwTaken))
+        std::atomic<DWORD> dwTaken{0};
+        if (dwRead == dwSize &&
+            WriteWhole(hWnd, lpBuffer, dwSize, &dwTaken, InstallClock(), ImageTimeLimit(dwSize, dwBaud)))
             nResult = 1;
         delete[] lpBuffer;
     }

@@ -68,6 +68,8 @@ int ReadCommBlock(HWND hWnd, LPSTR lpszBlock, int nMaxLength)
     return (int)dwLength;
 }
 
+BOOL (WINAPI *gpfnWaitForWrite)(HANDLE, LPOVERLAPPED, LPDWORD, BOOL) = GetOverlappedResult;
+
 namespace {
 
 // A write the port's time-out ended early.  Windows completes it with the
@@ -94,13 +96,12 @@ WRITEEND WriteAndWait(HWND hWnd, NPTTYINFO npTTYInfo, LPBYTE lpByte, DWORD dwByt
         ReportLineErrors(hWnd, npTTYInfo);
         return WE_REFUSED;
     }
+    // Each wait tells the write's running count: the last one is what went.
     WRITEEND end = WE_DONE;
-    while (!GetOverlappedResult(npTTYInfo->idComDev, &npTTYInfo->osWrite, &dwBytesWritten, TRUE)) {
+    while (!gpfnWaitForWrite(npTTYInfo->idComDev, &npTTYInfo->osWrite, &dwBytesWritten, TRUE)) {
         const DWORD dwError = GetLastError();
-        if (dwError == ERROR_IO_INCOMPLETE) {
-            *pdwSent += dwBytesWritten;
+        if (dwError == ERROR_IO_INCOMPLETE)
             continue;
-        }
         if (IsTimeout(dwError))
             break;
         ShowNotice(hWnd, dwError);
@@ -108,7 +109,7 @@ WRITEEND WriteAndWait(HWND hWnd, NPTTYINFO npTTYInfo, LPBYTE lpByte, DWORD dwByt
         end = WE_FAILED;
         break;
     }
-    *pdwSent += dwBytesWritten;
+    *pdwSent = dwBytesWritten;
     if (*pdwSent == dwBytesToWrite)
         Trace("\n%ld bytes written", *pdwSent);
     else

@@ -137,6 +137,52 @@ BOOL ClearCommOutput(HWND hWnd)
     return PurgeComm(npTTYInfo->idComDev, PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
+// Only the queue: a read in flight (the watcher's) is left to end, since
+// aborting it would show as a failed read; the receive buffers' reset drops
+// what it brings (BeginReceive).
+BOOL ClearCommInput(HWND hWnd)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL || !PortIsOpen(npTTYInfo))
+        return FALSE;
+    return PurgeComm(npTTYInfo->idComDev, PURGE_RXCLEAR);
+}
+
+BOOL DrainCommOutput(HWND hWnd)
+{
+    NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
+    if (npTTYInfo == NULL || !PortIsOpen(npTTYInfo))
+        return FALSE;
+
+    // The driver's queue, for as long as it goes down.
+    const DWORD kStuckMs = 1000;
+    DWORD dwLeft = MAXDWORD;
+    DWORD dwSince = GetTickCount();
+    for (;;) {
+        DWORD dwErrors = 0;
+        COMSTAT comStat{};
+        if (!ClearCommError(npTTYInfo->idComDev, &dwErrors, &comStat))
+            return FALSE;
+        if (comStat.cbOutQue == 0)
+            break;
+        if (comStat.cbOutQue < dwLeft) {
+            dwLeft = comStat.cbOutQue;
+            dwSince = GetTickCount();
+        } else if (GetTickCount() - dwSince >= kStuckMs) {
+            return FALSE;
+        }
+        Sleep(1);
+    }
+    // The queue counts none of what the UART itself holds, and nothing tells
+    // when that has gone: the wire time of a 16-byte transmit FIFO at the
+    // line's rate, and a few milliseconds for a USB adapter's frames.
+    DCB dcb;
+    dcb.DCBlength = sizeof(DCB);
+    if (GetCommState(npTTYInfo->idComDev, &dcb) && dcb.BaudRate > 0)
+        Sleep(16 * 10 * 1000 / dcb.BaudRate + 5);
+    return TRUE;
+}
+
 BOOL CloseConnection(HWND hWnd)
 {
     NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);

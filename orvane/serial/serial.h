@@ -36,6 +36,10 @@ DWORD WINAPI CommWatchProc(LPVOID lpData);
 // buffer and parser (AppendReceived).  Tests of the link point it elsewhere
 // to see every byte that was read.
 extern void (*gpfnReceivedBlock)(const BYTE* lpBlock, int nLength);
+
+// How a write waits for a pending write to end: GetOverlappedResult.  Tests
+// of the link put a wait of their own in front of it.
+extern BOOL (WINAPI *gpfnWaitForWrite)(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpCount, BOOL bWait);
 #endif
 
 #endif

@@ -257,29 +257,36 @@ TEST_F(OrvaneCli, EachFailureHasItsCodeAndReason)
         std::string module;   // simulator options; empty: no module on the port
         std::vector<std::string> args;
         int code;
+        const char* reasonCode;
         std::string reason;
         const char* model;
+        const char* duringStall = nullptr;   // what the module sends once it has stopped reading
     };
     const fs::path other = MakeImage("other.bin", 20000, 2);
-    const fs::path big = MakeImage("big.bin", 200000, 4);   // more than the line's buffers hold
+    const fs::path mid = MakeImage("mid.bin", 40000, 3);    // more than the line holds at once
+    const fs::path big = MakeImage("big.bin", 200000, 4);   // far more than the line's buffers hold
     const Case cases[] = {
-        {"302 verdict", "--expect " + other.string(), {}, 1,
+        {"302 verdict", "--expect " + other.string(), {}, 1, "module_failed",
          "stopped waiting for the verdict: the module reported failure (302); last received \"302\"; check the image file",
          "MRQ-520W"},
-        {"302 to flash", "--fail-phase 1", {}, 1,
+        {"302 to flash", "--fail-phase 1", {}, 1, "module_failed",
          "stopped after \"flash\": the module reported failure (302); last received \"302\"; check the power", ""},
-        {"302 to p 60", "--model 710F --fail-phase 2", {}, 1, "stopped preparing (\"p 60\"): the module reported failure",
-         "MRQ-710F"},
-        {"no verdict", "--silent-phase 3", {"--verdict-timeout", "0.5"}, 2,
+        {"302 to p 60", "--model 710F --fail-phase 2", {}, 1, "module_failed",
+         "stopped preparing (\"p 60\"): the module reported failure", "MRQ-710F"},
+        {"101 while the image goes out", "--stall-offset 1000 --stall-ms 3000 --pace", {"--image", mid.string()}, 1,
+         "early_verdict", "stopped sending the image: the module answered 101 with ", "MRQ-520W", "send 101\\r\\n"},
+        {"no verdict", "--silent-phase 3", {"--verdict-timeout", "0.5"}, 2, "no_verdict",
          "stopped waiting for the verdict: no verdict 0.5 s after the image; last received \"prog 200\"", "MRQ-520W"},
-        {"no wake-up", "--power-on-crs none", {"--wake-timeout", "0.5"}, 3,
+        {"no wake-up", "--power-on-crs none", {"--wake-timeout", "0.5"}, 3, "no_answer",
          "stopped waking the boot monitor: no answer in 0.5 s; last received nothing; check the power", ""},
-        {"silent after flash", "--silent-phase 1", {"--wake-timeout", "0.5"}, 3,
+        {"silent after flash", "--silent-phase 1", {"--wake-timeout", "0.5"}, 3, "no_answer",
          "stopped after \"flash\": no answer in 0.5 s; last received \"MRQ-520W boot 000\"", ""},
-        {"no image", "", {"--image", (folder / "missing.bin").string()}, 4, "cannot open the image", ""},
+        {"no image", "", {"--image", (folder / "missing.bin").string()}, 4, "image_unreadable", "cannot open the image",
+         ""},
         {"port stops taking the image", "--stall-offset 1000 --stall-ms 9000 --pace", {"--image", big.string()}, 5,
-         "stopped sending the image: the port stopped taking the image after ", "MRQ-520W"},
-        {"no port", "", {}, 5, "cannot open " + (folder / "com1").string() + ": No such file or directory", ""},
+         "port_stalled", "stopped sending the image: the port stopped taking the image after ", "MRQ-520W"},
+        {"no port", "", {}, 5, "port_open", "cannot open " + (folder / "com1").string() + ": No such file or directory",
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -288,15 +295,29 @@ TEST_F(OrvaneCli, EachFailureHasItsCodeAndReason)
         if (!c.module.empty())
             module = std::make_unique<Module>(folder, "com1", "--no-pace " + c.module);
         Cli cli(Args((folder / "com1").string(), c.args));
+        if (c.duringStall) {
+            const auto end = Clock::now() + 20s;
+            while (Field(module->Ask("report"), "", "stall_ms") == "null" && Clock::now() < end)
+                std::this_thread::sleep_for(10ms);
+            ASSERT_EQ(module->Ask(c.duringStall), "ok");
+        }
         EXPECT_EQ(cli.Wait(), c.code) << cli.output;
         EXPECT_NE(cli.output.find("reason: " + c.reason), std::string::npos) << cli.output;
         const auto rows = ReadCsv(log);
         ASSERT_EQ(rows.size(), 2u);
         EXPECT_EQ(rows[1][kResult], "FAIL");
+        EXPECT_EQ(rows[1][kReasonCode], c.reasonCode);
         EXPECT_EQ(rows[1][kModel], c.model);
         EXPECT_NE(rows[1][kReason].find(c.reason), std::string::npos) << rows[1][kReason];
-        if (module && c.code == 1)
+        if (module && c.code == 1 && !c.duringStall)
             EXPECT_EQ(Field(module->Ask("report"), "", "verdict"), "\"302\"");
+        if (module && c.duringStall) {
+            // What the port had taken when the module answered: more than it read before it stopped.
+            std::smatch m;
+            ASSERT_TRUE(std::regex_search(cli.output, m, std::regex("with (\\d+) of 40000 bytes"))) << cli.output;
+            EXPECT_GT(std::stoi(m[1]), 1000);
+            EXPECT_LT(std::stoi(m[1]), 40000);
+        }
         if (module && c.code == 5) {
             // The count is what the port took: what the module has plus what waits in the line.
             std::smatch m;

@@ -156,6 +156,8 @@ BOOL SetupConnection(HWND hWnd, int nMode)
     return TRUE;
 }
 
+BOOL ClearCommInput(HWND) { return TRUE; }
+
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     hTTYWnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000));

@@ -5,25 +5,31 @@
 // the lines the parser has matched, each in the phase it met; the state the
 // program shows must be the table's, or where the tick's own steps lead from
 // it.  And:
-//   - the image only after a "200" matched in phase 2 after "p 60\r" went out;
+//   - the image only after a "200" matched in phase 2 after "p 60\r" went out,
+//     and only after "p 60\r" went out;
 //   - "flash" only after a "000\r\n" matched in phase 0, so never to a 710F;
-//   - "Install Success!" only for a "101" matched after the image began;
-//     "Install Fail!" only after a "302", the waiting limit or a port that
-//     stopped;
+//   - "Install Success!" only for a "101" matched after the port had taken
+//     the image's last byte; "Install Fail!" only after a "302", a "101"
+//     before that, the waiting limit or a port that stopped;
 //   - with no verdict the run fails on exactly the 502nd tick after the image;
-//   - Cancel writes "r\r" exactly when the model is the 520W, then asks for
-//     the normal rate;
+//   - Cancel writes "r\r" exactly when the model is the 520W, waits until
+//     it has left the port, then asks for the normal rate;
 //   - the port takes the image's bytes in order, none skipped or repeated,
-//     all of them unless it stopped (a failed write, or nothing taken for
-//     IMAGE_STALL_MS); then nothing more is written to it, output is
-//     dropped, the 520W reset, the normal rate asked for, and the next tick
-//     reports "Install Fail!";
+//     all of them unless it stopped (a failed write, nothing taken for
+//     IMAGE_STALL_MS, or bytes still to go when the image's time is up:
+//     IMAGE_TIME_FACTOR times its wire time and IMAGE_TIME_EXTRA_MS); then
+//     nothing more is written to it, output is dropped, the 520W reset (and
+//     waited for), the normal rate asked for, and the next tick reports
+//     "Install Fail!";
 //   - the dialog closes only through its ends.
 // At the end, a clean run into a 520W still succeeds.
 //
 // Input: one byte per event, the low three bits choosing, the rest (arg)
 // its argument:
-//   0, 1  a tick                2  8 * arg ticks (503 for 0)
+//   0  a tick                   2  8 * arg ticks (503 for 0)
+//   1  a tick, in whose first wait (the pause before "p 60", the file
+//      chooser, a pause between image writes) the module sends
+//      kReplies[arg % count]
 //   3, 4  a reply, kReplies[arg % count]    5  Cancel
 //   6  the outside world: the file-name field (arg % 3: the image, a missing
 //      file, empty); the chooser answers the image (arg & 4) or is cancelled;
@@ -57,6 +63,7 @@ const char* const kReplies[] = {
 };
 const int kReplyCount = sizeof kReplies / sizeof kReplies[0];
 
+const DWORD kInstallRate = 115200;
 const HWND hMain = recorder::FakeWindow(1);
 const HWND hDlg = recorder::FakeWindow(2);
 // The image's file is this process's own: another fuzz_install at work on the
@@ -69,6 +76,7 @@ TTYINFO gTTY;
 std::vector<uint8_t> gPort;               // how the port takes each image write, in turn
 size_t gnPortNext = 0;
 const char* gpszDuringImage = nullptr;    // the module's answer to each image write
+const char* gpszDuringWait = nullptr;     // its answer while the tick waits
 int gnSuccesses = 0;
 
 struct RUN
@@ -78,10 +86,10 @@ struct RUN
     STATE seen{0, 1, 1};       // the state at the last look
     bool fWoken = false, f710F = false, fProgram = false, fImageAllowed = false;
     bool fImage = false, fTransferChecked = false, fPortStopped = false, fFailNext = false;
-    bool fVerdict = false, f101 = false, fSuccessDue = false, f302 = false, fCancelled = false;
+    bool fVerdict = false, fEarly = false, fSuccessDue = false, f302 = false, fCancelled = false;
     int nFlash = 0, nProgram = 0;
     int nTicksAfterImage = -1;  // -1 until the transfer has returned
-    DWORD dwLastTaken = 0;
+    DWORD dwImageStart = 0, dwLastTaken = 0;
     std::string taken;          // the bytes of the image the port took
 };
 RUN gRun;
@@ -130,27 +138,26 @@ STATE Replay(RUN& run, STATE s, size_t nMatched, int nBegin = -1)
         const size_t nEnd = run.fed.find('\n', run.nMatched);
         Check(nEnd < nMatched, "the parser matched part of a line");
         replytable::ROW row;
-        const bool fImageBegun = run.fImage || (s.nPhase == 3 && s.nStep >= 7);
-        s = replytable::Apply(s, run.fed.substr(run.nMatched, nEnd + 1 - run.nMatched), &row);
+        s = replytable::Apply(s, run.fed.substr(run.nMatched, nEnd + 1 - run.nMatched), &row, run.fProgram,
+                              run.taken == gImage);
         run.nMatched = nEnd + 1;
         run.fWoken |= row == replytable::WAKE;
         run.f710F |= row == replytable::READY_710F;
         if (row == replytable::PROGRAM)
             run.fImageAllowed = run.fProgram;
-        if (row == replytable::SUCCESS) {
-            run.f101 = true;
-            run.fSuccessDue = fImageBegun;
-        }
+        run.fSuccessDue |= row == replytable::SUCCESS;
+        run.fEarly |= row == replytable::EARLY;
         run.f302 |= row == replytable::FAILURE;
-        run.fVerdict |= row == replytable::SUCCESS || row == replytable::FAILURE;
+        run.fVerdict |= row == replytable::SUCCESS || row == replytable::EARLY || row == replytable::FAILURE;
     }
 }
 
 // The state now must follow from the state seen at the last look through the
-// lines matched since.  At the image's first write the tick has taken its
-// step 6 -> 7 somewhere among them: its own parser turn comes before that
-// step, the one before each chunk after it.
-void Look(bool fImageWrite = false)
+// lines matched since.  Inside a tick (at the image's first write, or while
+// it waits) the tick may have taken its step 6 -> 7 somewhere among them:
+// its own parser turn comes before that step, the one before each chunk
+// after it.
+void Look(bool fInTick = false)
 {
     const size_t nMatched = gRun.fed.size() - (size_t)(received_length - check_idx) - (size_t)nCnt;
     const INSTALLSTATE now = GetInstallState();
@@ -159,9 +166,16 @@ void Look(bool fImageWrite = false)
     if (gRun.nMatched < nMatched) {   // new lines: tried on copies of the run
         RUN run = gRun;
         s = Replay(run, gRun.seen, nMatched);
-        for (int nBegin = 0; fImageWrite && !TickLeads(s, n) && nBegin <= 2; ++nBegin) {
-            run = gRun;
-            s = Replay(run, gRun.seen, nMatched, nBegin);
+        // A step 6 -> 7 among them is taken when the state shown needs it, or
+        // when it then is exactly that state (a 101 after it ends the run
+        // as 5/11, as a stalled transfer would without it).
+        for (int nBegin = 0; fInTick && !(s == n) && nBegin <= 2; ++nBegin) {
+            RUN tried = gRun;
+            const STATE t = Replay(tried, gRun.seen, nMatched, nBegin);
+            if (t == n || !TickLeads(s, n)) {
+                run = std::move(tried);
+                s = t;
+            }
         }
         gRun = std::move(run);
     }
@@ -173,7 +187,8 @@ void Look(bool fImageWrite = false)
     gRun.seen = n;
 }
 
-void Feed(const char* lpszText)
+// With fInTick the tick may have begun the image among the lines matched.
+void Feed(const char* lpszText, bool fInTick = false)
 {
     // Within the buffers, so that every byte sent is matched or waits (a
     // flood is fuzz_checkdata's).
@@ -182,7 +197,15 @@ void Feed(const char* lpszText)
         return;
     gRun.fed += lpszText;
     AppendReceived(reinterpret_cast<const BYTE*>(lpszText), (int)n);
-    Look();
+    Look(fInTick);
+}
+
+void Waited(const recorder::Call&)
+{
+    if (const char* lpszText = gpszDuringWait) {
+        gpszDuringWait = nullptr;
+        Feed(lpszText, true);
+    }
 }
 
 // Every write, as it is made.
@@ -190,13 +213,16 @@ void Wrote(const recorder::Call& c)
 {
     Look(c.name == "WriteCommBytes");
     if (c.name == "WriteCommBytes") {
+        Check(gRun.fProgram, "the image went before \"p 60\"");
         Check(gRun.fImage || gRun.fImageAllowed, "the image went before a 200 matched in phase 2 after \"p 60\"");
         gRun.fImage = true;
         Check(gImage.compare(gRun.taken.size(), c.bytes.size(), c.bytes) == 0,
               "the port took other bytes than the image's next, in order");
-        gRun.taken += c.bytes;
+        // An answer while the write goes on: the port's bytes count as taken
+        // once the write has returned.
         if (gpszDuringImage)
             Feed(gpszDuringImage);
+        gRun.taken += c.bytes;
     } else if (c.bytes == "flash") {
         Check(++gRun.nFlash == 1, "\"flash\" sent twice in one run");
         Check(gRun.fWoken && !gRun.f710F, "\"flash\" without a 000 matched in phase 0, or to a 710F");
@@ -212,7 +238,7 @@ recorder::Take Port(DWORD dwRequested)
 {
     Check(!gRun.fPortStopped, "the image went on after the port stopped");
     if (!gRun.fImage)
-        gRun.dwLastTaken = recorder::gClock;
+        gRun.dwImageStart = gRun.dwLastTaken = recorder::gClock;
     const uint8_t b = gPort.empty() ? 1 : gPort[gnPortNext++ % gPort.size()];
     recorder::Take take{dwRequested, TRUE};
     if (b == 255)
@@ -224,7 +250,9 @@ recorder::Take Port(DWORD dwRequested)
     recorder::gClock += (take.dwTaken ? take.dwTaken : dwRequested) + 1;
     if (take.dwTaken > 0)
         gRun.dwLastTaken = recorder::gClock;
-    gRun.fPortStopped = !take.fOk || recorder::gClock - gRun.dwLastTaken >= IMAGE_STALL_MS;
+    const DWORD dwImageTime = IMAGE_TIME_FACTOR * (DWORD)(gImage.size() * 10 * 1000 / kInstallRate) + IMAGE_TIME_EXTRA_MS;
+    gRun.fPortStopped = !take.fOk || recorder::gClock - gRun.dwLastTaken >= IMAGE_STALL_MS ||
+                        (take.dwTaken < dwRequested && recorder::gClock - gRun.dwImageStart >= dwImageTime);
     return take;
 }
 
@@ -248,11 +276,13 @@ void CheckTransfer()
     for (const recorder::Call& c : recorder::Calls()) {
         if (c.name == "WriteCommBytes")
             after = "image";
-        else if (c.name == "ClearCommOutput" || c.name == "WriteCommBlock" || c.name == "SetupConnection")
-            after += " " + (c.name[0] == 'C' ? "clear" : c.name[0] == 'W' ? c.bytes : std::to_string(c.a));
+        else if (c.name == "ClearCommOutput" || c.name == "DrainCommOutput" || c.name == "WriteCommBlock" ||
+                 c.name == "SetupConnection")
+            after += " " + (c.name[0] == 'C' ? "clear" : c.name[0] == 'D' ? "drain" : c.name[0] == 'W' ? c.bytes
+                                                                                                    : std::to_string(c.a));
     }
-    Check(after == (gRun.seen.nModel == 1 ? "image clear r\r 1" : "image clear 1"),
-          "a port that stopped: not output dropped, the 520W reset and the normal rate");
+    Check(after == (gRun.seen.nModel == 1 ? "image clear r\r drain 1" : "image clear 1"),
+          "a port that stopped: not output dropped, the 520W reset (gone out) and the normal rate");
     gRun.fFailNext = !gRun.fVerdict;   // a verdict matched before stands
 }
 
@@ -279,13 +309,13 @@ bool Inspect()
             lastWrite = c.bytes;
         } else if (c.name == "Message" && c.bytes == "Install Success!") {
             Check(gRun.fSuccessDue && gRun.taken == gImage,
-                  "success reported without a 101 matched after the image began, or for an image not sent whole");
+                  "success reported without a 101 matched after the port took the image's last byte");
             fReported = true;
             ++gnSuccesses;
         } else if (c.name == "Message" && c.bytes == "Install Fail!") {
-            Check(gRun.f302 || gRun.nTicksAfterImage >= 502 || gRun.fPortStopped || (gRun.f101 && gRun.taken != gImage),
-                  "failure reported without a 302, the waiting limit, a port that stopped or a 101 for an image "
-                  "not sent whole");
+            Check(gRun.f302 || gRun.nTicksAfterImage >= 502 || gRun.fPortStopped || gRun.fEarly,
+                  "failure reported without a 302, the waiting limit, a port that stopped or a 101 before the "
+                  "image's last byte");
             fReported = true;
         } else if (c.name == "Message" && c.bytes.rfind("It may not run correctly!", 0) == 0) {
             fNoFile = true;
@@ -342,6 +372,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         gImage += (char)((x = x * 1103515245 + 12345) >> 16);
     std::ofstream(kImageName, std::ios::binary) << gImage;
     std::atexit([] { std::remove(kImageName.c_str()); });
+    gTTY.dwBaudRate = 19200;
+    gTTY.dwBaudRateDown = kInstallRate;
     recorder::Attach(hMain, &gTTY);
     hTTYWnd = hMain;
     return 0;
@@ -351,6 +383,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     recorder::Reset();
     recorder::gOnWrite = Wrote;
+    recorder::gOnWait = Waited;
     recorder::gPortTakes = Port;
     gPort.clear();
     gpszDuringImage = nullptr;
@@ -362,8 +395,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t i = 0; i < size; i++) {
         const unsigned arg = data[i] >> 3;
         switch (data[i] & 7) {
-        case 0: case 1:
+        case 0:
             Tick(1);
+            break;
+        case 1:
+            gpszDuringWait = kReplies[arg % kReplyCount];
+            Tick(1);
+            gpszDuringWait = nullptr;
             break;
         case 2:
             Tick(arg ? 8 * (int)arg : 503);   // 503: the waiting limit and its report
@@ -375,8 +413,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             gRun.fCancelled = true;
             gRun.seen.nPhase = 5;   // and the step stays
             InstallCommand(hDlg, IDC_INSTCANCEL, 0);
-            Check(recorder::Transcript() == (gRun.seen.nModel == 1 ? "w:r\\r setup:1" : "setup:1"),
-                  "Cancel: not \"r\\r\" for the 520W alone, then the normal rate");
+            Check(recorder::Transcript() == (gRun.seen.nModel == 1 ? "w:r\\r drain setup:1" : "setup:1"),
+                  "Cancel: not \"r\\r\" for the 520W alone, gone out before the normal rate");
             Look();
             break;
         case 6:

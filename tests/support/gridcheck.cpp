@@ -82,4 +82,5 @@ BOOL WINAPI ShowCaret(HWND) { return TRUE; }
 BOOL WINAPI HideCaret(HWND) { return TRUE; }
 BOOL WINAPI DestroyCaret(void) { return TRUE; }
 BOOL SetupConnection(HWND, int) { return TRUE; }
+BOOL ClearCommInput(HWND) { return TRUE; }
 BOOL WriteCommBlock(HWND, LPBYTE, DWORD) { return FALSE; }

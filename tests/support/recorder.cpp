@@ -12,6 +12,7 @@ std::string gFileField;
 std::optional<std::string> gChooserAnswer;
 std::function<void(const Call&)> gOnWrite;
 std::function<void(const Call&)> gOnMessage;
+std::function<void(const Call&)> gOnWait;
 std::function<Take(DWORD)> gPortTakes;
 DWORD gClock = 0;
 
@@ -57,6 +58,7 @@ void Reset()
     gChooserAnswer.reset();
     gOnWrite = nullptr;
     gOnMessage = nullptr;
+    gOnWait = nullptr;
     gPortTakes = nullptr;
     gClock = 0;
 }
@@ -101,6 +103,7 @@ std::string Transcript()
         else if (n == "End") add("end");
         else if (n == "SetupConnection") add("setup:" + std::to_string(c.a));
         else if (n == "ClearCommOutput") add("clear");
+        else if (n == "DrainCommOutput") add("drain");
         else if (n == "ChooseFile") add("choose");
         else if (n == "SetFileName") add("field:" + c.bytes);
         else if (n == "Enable") add("en:" + std::to_string(c.a) + "=" + std::to_string(c.b));
@@ -183,6 +186,18 @@ BOOL ClearCommOutput(HWND hWnd)
     return TRUE;
 }
 
+BOOL ClearCommInput(HWND hWnd)
+{
+    Record(Make("ClearCommInput", hWnd));
+    return TRUE;
+}
+
+BOOL DrainCommOutput(HWND hWnd)
+{
+    Record(Make("DrainCommOutput", hWnd));
+    return TRUE;
+}
+
 BOOL WriteCommBlock(HWND hWnd, LPBYTE lpByte, DWORD dwBytesToWrite)
 {
     Call c = Make("WriteCommBlock", hWnd, (long)dwBytesToWrite);
@@ -212,7 +227,13 @@ void InstallEnable(HWND hDlg, int idControl, BOOL fEnable) { Record(Make("Enable
 void InstallProgressRange(HWND hDlg, WORD wMax) { Record(Make("ProgressRange", hDlg, wMax)); }
 void InstallProgressStep(HWND hDlg) { Record(Make("ProgressStep", hDlg)); }
 void InstallRepaint(HWND hDlg) { Record(Make("Repaint", hDlg)); }
-void InstallPause(DWORD dwMilliseconds) { Record(Make("Pause", nullptr, (long)dwMilliseconds)); }
+void InstallPause(DWORD dwMilliseconds)
+{
+    const Call c = Make("Pause", nullptr, (long)dwMilliseconds);
+    Record(c);
+    if (recorder::gOnWait)
+        recorder::gOnWait(c);
+}
 DWORD InstallClock(void) { return recorder::gClock; }
 void InstallEnd(HWND hDlg) { Record(Make("End", hDlg)); }
 
@@ -256,6 +277,8 @@ BOOL InstallChooseFile(HWND hOwner, LPSTR lpszFile, DWORD cchFile)
     Call c = Make("ChooseFile", hOwner);
     c.bytes = lpszFile;   // what the chooser offers
     Record(c);
+    if (recorder::gOnWait)
+        recorder::gOnWait(c);
     if (!recorder::gChooserAnswer)
         return FALSE;
     std::snprintf(lpszFile, cchFile, "%s", recorder::gChooserAnswer->c_str());

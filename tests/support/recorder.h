@@ -46,6 +46,9 @@ extern std::optional<std::string> gChooserAnswer;
 // while a message box is up (the dialog's timer ticks on in its loop).
 extern std::function<void(const Call&)> gOnWrite;
 extern std::function<void(const Call&)> gOnMessage;
+// Runs while the window thread waits in a pause or in the file chooser (the
+// module may answer meanwhile; the dialog's timer ticks on in the chooser).
+extern std::function<void(const Call&)> gOnWait;
 // How much of a WriteCommBytes the port takes, and whether the write fails
 // (unset: all of it, no failure).  InstallClock answers gClock.
 struct Take
@@ -59,6 +62,7 @@ extern DWORD gClock;
 // The calls since the last Reset as one line, for comparing whole runs:
 // "w:flash" a write (of WriteCommBytes: what the port took), "s:text" a status, "m:text/caption" a message box,
 // "range:n", "step", "pause:ms", "end", "setup:mode", "clear" (output dropped),
+// "drain" (waited until the output has gone),
 // "choose", "field:name",
 // "en:id=0|1", "timer:0|1".  Repaints and InvalidateRect are left out.
 std::string Transcript();

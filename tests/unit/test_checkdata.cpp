@@ -21,6 +21,9 @@ protected:
         gpfnParseOnWindowThread = nullptr;
         gCondition = 0;
         gIsActivate = 1;     // an Install dialog is open
+        fProgramSent = TRUE; // and "p 60" has gone out once the phase comes to it,
+        fImageTaken = TRUE;  // the image too, unless a test says otherwise
+        lEarlyVerdictAt = -1;
         nModel = 1;
         hTTYWnd = recorder::FakeWindow(7);
         recorder::Reset();
@@ -66,8 +69,9 @@ const Row kTable[] = {
     // "200" only in phase 2.
     {"200\r\n", 0, 0, 0, 1}, {"200\r\n", 1, 1, 0, 1}, {"200\r\n", 2, 3, 6, 1},
     {"200\r\n", 3, 3, 0, 1}, {"200\r\n", 5, 5, 0, 1},
-    // "101" only in phase 3, during the image or after it.
-    {"101\r\n", 0, 0, 0, 1}, {"101\r\n", 2, 2, 0, 1}, {"101\r\n", 3, 5, 9, 1},
+    // "101" only in phase 3: while the image goes out the module ended it
+    // early (a failure), after it the image is installed.
+    {"101\r\n", 0, 0, 0, 1}, {"101\r\n", 2, 2, 0, 1}, {"101\r\n", 3, 5, 11, 1},
     {"101\r\n", 3, 5, 9, 1, 8}, {"101\r\n", 5, 5, 0, 1},
     // A reply before what it answers went out is no reply: "100" before
     // "flash", "200" before "p 60", "101" before the image.
@@ -77,7 +81,7 @@ const Row kTable[] = {
     {"302\r\n", 3, 5, 11, 1}, {"302\r\n", 5, 5, 11, 1}, {"302\r\n", 3, 5, 11, 1, 6},
     // Ordering: the first row that applies wins; a text match in the wrong
     // phase falls through to the later rows.
-    {"101 302\r\n", 3, 5, 9, 1}, {"101 302\r\n", 2, 5, 11, 1},
+    {"101 302\r\n", 3, 5, 9, 1, 8}, {"101 302\r\n", 2, 5, 11, 1},
     {"100 200\r\n", 2, 3, 6, 1}, {"100 302\r\n", 3, 5, 11, 1},
     {"1000\r\n", 0, 1, 2, 1},            // row 1 first: not a "100"
     {"302 000\r\n", 1, 1, 0, 1},         // row 1 decides: "302" is never looked at
@@ -94,8 +98,12 @@ TEST_F(CheckDataTest, ReplyTableInEveryPhase)
         const int step = row.step >= 0 ? row.step : kStepOnceSent[row.phase];
         gCondition = row.phase;
         gIsActivate = step;
+        fImageTaken = step >= 8;   // the transfer has returned with all of it
+        dwImageTaken = 3000;
         Feed(row.line);
         ExpectState(row.newPhase, row.newStep ? row.newStep : step, row.newModel);
+        const bool fEarly = std::string(row.line).rfind("101", 0) == 0 && row.phase == 3 && step == 7;
+        EXPECT_EQ(lEarlyVerdictAt, fEarly ? 3000 : -1) << "the bytes taken when a 101 came early";
         EXPECT_EQ(nCnt, 0) << "a complete line is cleared";
         EXPECT_EQ(abCmd[0], 0);
     }

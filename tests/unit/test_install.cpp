@@ -150,6 +150,7 @@ struct Script
     std::string transcript;
     int phase, step, modelAfter;
     bool fPortStalls = false;  // the port takes none of the image
+    const char* onWait = nullptr;  // a line the module sends while a tick waits (a tick comes in the chooser)
 };
 
 const Script kRuns[] = {
@@ -173,36 +174,37 @@ const Script kRuns[] = {
     { "101 before 200 is ignored, a second 000 too", 1, true, false, nullptr,
       { k000, "T", k000, "T", k100, "T", "101\r\n", "T" },
       "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r", 2, 5, 1 },
-    { "Cancel in phase 0 (MRQ-520W): r, normal rate, closed next tick", 1, true, false, nullptr,
-      { "T", "C", "T" }, "w:\\r w:r\\r setup:1 end", 5, 1, 1 },
+    { "Cancel in phase 0 (MRQ-520W): r gone out, normal rate, closed next tick", 1, true, false, nullptr,
+      { "T", "C", "T" }, "w:\\r w:r\\r drain setup:1 end", 5, 1, 1 },
     { "Cancel with the previous run's MRQ-41: no r", 2, true, false, nullptr, { "C", "T" }, "setup:1 end", 5, 1, 2 },
     { "a 302 after Cancel is still reported", 3, true, false, nullptr, { "C", "302\r\n", "T" },
       "setup:1 " + kFail, 5, 10, 3 },
     { "a 200 after Cancel does not start the image", 1, true, false, nullptr,
       { k000, "T", k100, "T", "C", k200, "T" },
-      "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r w:r\\r setup:1 end", 5, 5, 1 },
+      "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r w:r\\r drain setup:1 end", 5, 5, 1 },
     { "no file: chooser cancelled (MRQ-520W)", 1, false, false, nullptr, { k000, "T", k100, "T", "D" },
       "s:Initializing! w:flash range:256 " + kPrepare +
-          " choose w:r\\r m:It may not run correctly!\nPlease reset and download!/" + kTitle +
-          " setup:1 end w:r\\r timer:0",
+          " choose w:r\\r drain m:It may not run correctly!\nPlease reset and download!/" + kTitle +
+          " setup:1 end w:r\\r drain timer:0",
       2, 5, 1 },
-    { "no file: the chooser picks one", 1, false, true, nullptr, { k000, "T", k100, "T" },
-      "s:Initializing! w:flash range:256 " + kPrepare + " choose field:IMAGE w:p 60\\r", 2, 5, 1 },
+    { "no file: the chooser picks one; a 200 before p 60 answers nothing", 1, false, true, nullptr,
+      { k000, "T", k100, "T" },
+      "s:Initializing! w:flash range:256 " + kPrepare + " choose field:IMAGE w:p 60\\r", 2, 5, 1, false, "prog 200\r\n" },
     { "302 while the image goes out is reported", 1, true, false, "302\r\n",
       { k000, "T", k100, "T", k200, "T", "T" },
       "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r s:Downloading program to MRQ-520W! " +
           kSendImage + " " + kFail,
       5, 10, 1 },
-    { "101 while the image goes out is reported", 1, true, false, "101\r\n",
+    { "101 while the image goes out: the module ended it early, a failure", 1, true, false, "101\r\n",
       { k000, "T", k100, "T", k200, "T", "T" },
       "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r s:Downloading program to MRQ-520W! " +
-          kSendImage + " " + kSuccess,
+          kSendImage + " " + kFail,
       5, 10, 1 },
     { "destroyed (MRQ-710F): no r", 3, true, false, nullptr, { "D" }, "timer:0", 0, 1, 3 },
     { "the port stops taking the image: failure at once, the module reset as on Cancel", 1, true, false, nullptr,
       { k000, "T", k100, "T", k200, "T", "T" },
       "s:Initializing! w:flash range:256 " + kPrepare + " w:p 60\\r s:Downloading program to MRQ-520W! " +
-          "en:7=0 en:4=0 w: pause:10 w: en:7=1 en:4=1 clear w:r\\r setup:1 " + kFail,
+          "en:7=0 en:4=0 w: pause:10 w: en:7=1 en:4=1 clear w:r\\r drain setup:1 " + kFail,
       5, 10, 1, true },
 };
 
@@ -219,6 +221,14 @@ TEST_F(Install, Runs)
                 recorder::gClock += IMAGE_STALL_MS / 2;
                 return recorder::Take{ 0, TRUE };
             };
+        if (run.onWait) {
+            const std::string line = run.onWait;
+            recorder::gOnWait = [this, line](const recorder::Call& c) {
+                Reply(line);
+                if (c.name == "ChooseFile")
+                    InstallTick(hDlg);
+            };
+        }
         if (run.onImage) {
             const std::string line = run.onImage;
             recorder::gOnWrite = [line](const recorder::Call& c) {
@@ -394,8 +404,9 @@ TEST_F(Install, EachChunkHasAParserTurn)
 
 // A port that takes part of a write: the rest follows in order, the bar
 // steps only for chunks taken whole, and only a port that takes nothing for
-// IMAGE_STALL_MS (or a failed write) ends the transfer.  Shift+F3's whole
-// file goes on the same way.
+// IMAGE_STALL_MS, one that trickles past the image's time (10.9 s for 2500
+// bytes at 115200, 15.2 s at 19200 for Shift+F3) or a failed write ends the
+// transfer.  Shift+F3's whole file goes on the same way.
 TEST_F(Install, ShortWrites)
 {
     const DWORD kAll = ~0u;
@@ -410,10 +421,13 @@ TEST_F(Install, ShortWrites)
         { "nothing for 4.5 s, then all", { { 0, TRUE }, { 0, TRUE }, { 0, TRUE }, { kAll, TRUE } }, 1500, 1, 2500, 3, 6 },
         { "300 bytes, then nothing for 5 s", { { 300, TRUE }, { 0, TRUE } }, 1000, IMAGE_STALLED, 300, 0, 6 },
         { "a write fails after 100 more", { { 1024, TRUE }, { 100, FALSE } }, 1, IMAGE_STALLED, 1124, 1, 2 },
+        { "a byte every 9 s: the time runs out", { { 1, TRUE } }, 9000, IMAGE_STALLED, 2, 0, 2 },
         { "then a port that takes it all", { { kAll, TRUE } }, 1, 1, 2500, 3, 3 },
     };
     const size_t nOpen = OpenFiles();
     const std::string bytes = Pattern(2500);
+    tty.dwBaudRate = 19200;
+    tty.dwBaudRateDown = 115200;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         for (const bool fWhole : { false, true }) {

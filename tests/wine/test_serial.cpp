@@ -3,6 +3,8 @@
 // sees them, bursts received whole and in order, the terminal gate, writes,
 // and a Disconnect that never hangs.
 #include "orvane/installer/checkdata.h"
+#include "orvane/installer/install.h"
+#include "orvane/installer/installdlg.h"
 #include "orvane/serial/serial.h"
 #include "orvane/terminal/screen.h"
 #include "orvane/terminal/ttywrite.h"
@@ -245,7 +247,84 @@ TEST_F(SerialLink, ScreenShowsTextOnceThePhaseIsNonZero)
     EXPECT_EQ(ScreenRow(0).substr(0, 5), "world");
 }
 
-// A typed character and a block go out as they are, at the line's rate.
+// The watcher held in the hand-over of its first block: what comes meanwhile
+// waits in the driver.
+HANDLE hRelease = NULL;
+std::atomic<bool> fHeld{false};
+void HoldFirst(const BYTE* lpBlock, int nLength)
+{
+    if (!fHeld.exchange(true))
+        WaitForSingleObject(hRelease, INFINITE);
+    AppendReceived(lpBlock, nLength);
+}
+
+// What the driver holds from before a Download (the module's answer to the
+// last run's reset, a late verdict) belongs to the run before: the new run
+// wakes the module at the installation rate and tells its model by its own
+// answers.
+TEST_F(SerialLink, DownloadDropsWhatCameBefore)
+{
+    static const HANDLE hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    hRelease = hEvent;
+    ResetEvent(hRelease);
+    fHeld = false;
+    struct Release { ~Release() { SetEvent(hRelease); } } release;   // before TearDown waits for the watcher
+    gpfnReceivedBlock = HoldFirst;
+    CreateWindowExA(0, "EDIT", "", WS_CHILD, 0, 0, 200, 20, hWnd, (HMENU)(INT_PTR)IDC_FILENAME, NULL, NULL);
+    ASSERT_TRUE(OpenConnection(hWnd, 1));
+    gCondition = 5;   // the last run has ended
+    gIsActivate = 10;
+    ASSERT_EQ(SimRequest("send bye\\r\\n"), "ok");
+    ASSERT_TRUE(PumpUntil([] { return fHeld.load(); }));
+    ASSERT_EQ(SimRequest("send r\\r\\n100\\r\\n302\\r\\n"), "ok");
+    ASSERT_TRUE(PumpUntil([this] {
+        DWORD dwErrors;
+        COMSTAT stat{};
+        return ClearCommError(Record()->idComDev, &dwErrors, &stat) && stat.cbInQue == 13;
+    }));
+
+    // The Download command, then the Install dialog's ticks (on this window,
+    // with its file-name field) until the model is known.
+    ASSERT_TRUE(SetupConnection(hWnd, 0));
+    ResetReceiveState();
+    std::snprintf(gszMyFileName, sizeof(gszMyFileName), "image.bin");
+    InstallDlgProc(hWnd, WM_INITDIALOG, 0, 0);
+    SetEvent(hRelease);
+    EXPECT_TRUE(PumpUntil([this] {
+        if (GetInstallState().nPhase >= 2)
+            return true;
+        InstallDlgProc(hWnd, WM_TIMER, 1, 0);
+        return false;
+    }));
+    const INSTALLSTATE state = GetInstallState();
+    InstallDlgProc(hWnd, WM_DESTROY, 0, 0);
+    gszMyFileName[0] = '\0';
+    EXPECT_NE(state.nPhase, 5) << "a verdict from before ended the run";
+    EXPECT_EQ(state.nModel, 1) << "not the MRQ-520W's own answers";
+    const Json report = Json::Parse(SimRequest("report"));
+    for (size_t i = 0; i < report["commands"].size(); ++i) {
+        if (report["commands"][i]["kind"].str() == "cr") {
+            EXPECT_EQ(LineOf(report["commands"][i]["line"]), "115200 n1") << "a wake-up CR at another rate";
+        }
+    }
+}
+
+// A wait that ends while its write still goes on, with the count so far;
+// the next one finds the write done.  (The first wait runs the write to its
+// end, so that the two report the same count.)
+int nWaits = 0;
+BOOL WINAPI StillGoingOnce(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpCount, BOOL bWait)
+{
+    const BOOL fDone = GetOverlappedResult(hFile, lpOverlapped, lpCount, bWait);
+    if (++nWaits > 1 || !fDone)
+        return fDone;
+    SetLastError(ERROR_IO_INCOMPLETE);
+    return FALSE;
+}
+
+// A typed character and a block go out as they are, at the line's rate; a
+// block larger than the driver takes at once is counted once, however many
+// waits it took.
 TEST_F(SerialLink, WritesReachTheModule)
 {
     ASSERT_TRUE(OpenConnection(hWnd, 1));
@@ -260,6 +339,15 @@ TEST_F(SerialLink, WritesReachTheModule)
     Json sent = LastCommand("data");
     EXPECT_EQ(sent["count"].num(), 512);
     EXPECT_EQ(sent["text"].str().substr(0, 8), "XXXXXXXX");
+
+    std::vector<BYTE> large(100000, 'Y');
+    nWaits = 0;
+    gpfnWaitForWrite = StillGoingOnce;
+    DWORD dwTaken = 0;
+    EXPECT_TRUE(WriteCommBytes(hWnd, large.data(), (DWORD)large.size(), &dwTaken));
+    gpfnWaitForWrite = GetOverlappedResult;
+    EXPECT_EQ(nWaits, 2) << "the write did not wait (it must outgrow what the driver takes at once)";
+    EXPECT_EQ(dwTaken, large.size());
 }
 
 std::atomic<long> lRound{0};
