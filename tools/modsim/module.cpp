@@ -250,11 +250,11 @@ uint64_t Module::queue(std::string text)
     return reply.id;
 }
 
-void Module::tick(double ms)
+void Module::tick(double ms, bool fLineBusy)
 {
     if (state_ == State::Off && power_on_at_ && ms >= *power_on_at_)
         power_on(ms);
-    if (state_ == State::Image) {
+    if (state_ == State::Image && !fLineBusy) {
         const std::optional<double> end = next_deadline();
         if (end && ms >= *end)
             end_image(ms);

@@ -62,8 +62,10 @@ public:
     Record& record() { return record_; }
 
     void receive(std::string_view bytes, double ms, const Line& line);
-    // Runs the timers that are due: power-on delay, end of the image.
-    void tick(double ms);
+    // Runs the timers that are due: power-on delay, end of the image.  An
+    // image ends on the line's silence, which fLineBusy (bytes the sender
+    // wrote still wait to be received) says it is not.
+    void tick(double ms, bool fLineBusy = false);
     std::optional<double> next_deadline() const;
 
     void power_on(double ms);
