@@ -2,7 +2,11 @@
 // benches and scripts.  See docs/cli.md.
 #include "orvane/cli/options.h"
 #include "orvane/cli/ports.h"
-#include "orvane/cli/session.h"
+#include "orvane/cli/check.h"
+#include "orvane/cli/report.h"
+#include "orvane/cli/several.h"
+#include "orvane/cli/station.h"
+#include "orvane/cli/watch.h"
 #include "orvane/cli/system.h"
 #include "orvane/version.h"
 

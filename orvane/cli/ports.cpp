@@ -3,8 +3,10 @@
 #include "orvane/cli/ports.h"
 
 #include "orvane/cli/events.h"
+#include "orvane/cli/options.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace {
 
@@ -217,4 +219,14 @@ std::string PortEvent(const PortInfo& p)
         .StrOrNull("description", p.description)
         .Strs("links", p.links)
         .Done();
+}
+
+int ListPortsCommand(bool json)
+{
+    const std::vector<PortInfo> ports = ListPorts();
+    for (const PortInfo& p : ports)
+        std::printf("%s\n", (json ? PortEvent(p) : PortText(p)).c_str());
+    if (!json && ports.empty())
+        std::printf("no serial ports\n");
+    return kExitInstalled;
 }

@@ -55,4 +55,7 @@ bool ResolveIdentity(const std::string& spec, const std::vector<PortInfo>& ports
 std::string PortText(const PortInfo& port);
 std::string PortEvent(const PortInfo& port);
 
+// --list-ports: every port, a line or an event each; the exit code.
+int ListPortsCommand(bool json);
+
 #endif

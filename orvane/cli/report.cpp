@@ -5,11 +5,12 @@
 // read line by line: what is kept grows with the groups, the ports and the
 // distinct durations and reasons, never with the lines.  A line that is not
 // a unit (torn, foreign) is counted and named by file and line.
-#include "orvane/cli/session.h"
+#include "orvane/cli/report.h"
 
 #include "orvane/cli/events.h"
 #include "orvane/cli/logfile.h"
-#include "orvane/cli/unit.h"
+#include "orvane/cli/options.h"
+#include "orvane/cli/record.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,12 +3,13 @@
 // appears; the station ends when the port goes away and starts again when it
 // is back.  One changing line per port with its running counts, and a line
 // with the whole bench's, until Ctrl+C.
-#include "orvane/cli/session.h"
+#include "orvane/cli/watch.h"
 
 #include "orvane/cli/events.h"
 #include "orvane/cli/ports.h"
 #include "orvane/cli/system.h"
-#include "orvane/cli/unit.h"
+#include "orvane/cli/image.h"
+#include "orvane/cli/runevents.h"
 
 #include <algorithm>
 #include <chrono>
@@ -101,7 +102,7 @@ std::vector<PortInfo> Matching(const Options& o)
     return found;
 }
 
-std::string Counted(int pass, int fail)
+std::string PassFail(int pass, int fail)
 {
     return "PASS " + std::to_string(pass) + " FAIL " + std::to_string(fail);
 }
@@ -130,12 +131,12 @@ int RunWatch(const Options& options)
             passes.push_back(p.Pass());
             fails.push_back(p.Fail());
             screen.Note(0, "orvane-cli: " + p.name + "  " + std::to_string(p.Pass() + p.Fail()) + " units: " +
-                               Counted(p.Pass(), p.Fail()));
+                               PassFail(p.Pass(), p.Fail()));
         }
         const int pass = std::accumulate(passes.begin(), passes.end(), 0);
         const int fail = std::accumulate(fails.begin(), fails.end(), 0);
         screen.Note(0, "orvane-cli: watched " + matches + "; " + std::to_string(ports.size()) + " ports, " +
-                           std::to_string(pass + fail) + " units: " + Counted(pass, fail) + "; exit " +
+                           std::to_string(pass + fail) + " units: " + PassFail(pass, fail) + "; exit " +
                            std::to_string(code));
         SummaryEvent(screen, o.json, code, names, codes, passes, fails);
     };
@@ -167,10 +168,10 @@ int RunWatch(const Options& options)
             pass += p.Pass();
             fail += p.Fail();
         }
-        return "watching " + matches + ": " + std::to_string(ports.size()) + " ports  all " + Counted(pass, fail);
+        return "watching " + matches + ": " + std::to_string(ports.size()) + " ports  all " + PassFail(pass, fail);
     };
     auto show = [&](const WatchedPort& p, const std::string& what) {
-        screen.Live(p.row, p.name + "  " + Counted(p.Pass(), p.Fail()) + "  " + what);
+        screen.Live(p.row, p.name + "  " + PassFail(p.Pass(), p.Fail()) + "  " + what);
         screen.Live(0, totals());
     };
     auto start = [&](WatchedPort& p) {
@@ -201,7 +202,7 @@ int RunWatch(const Options& options)
                 const std::string device = present ? PortDevice(p.name) : std::string();
                 if (p.present && !present) {
                     p.goneSince = Clock::now();
-                    screen.Note(0, "orvane-cli: - " + p.name + " went away; " + Counted(p.Pass(), p.Fail()));
+                    screen.Note(0, "orvane-cli: - " + p.name + " went away; " + PassFail(p.Pass(), p.Fail()));
                     if (o.json)
                         screen.Event(JsonObject::Event("port_removed")
                                          .Str("port", p.name)
@@ -260,13 +261,13 @@ int RunWatch(const Options& options)
                         std::string text = line.substr(2);
                         if (text.rfind(p.name + "  ", 0) == 0)
                             text = text.substr(p.name.size() + 2);
-                        screen.Live(p.row, p.name + "  " + Counted(p.Pass(), p.Fail()) + "  " + text, line[0] == 'M');
+                        screen.Live(p.row, p.name + "  " + PassFail(p.Pass(), p.Fail()) + "  " + text, line[0] == 'M');
                         return;
                     }
                     if (screen.FromChild(p.row, line, &p.childPass, &p.childFail)) {
                         show(p, "");
                         if (mode == Screen::kPlain && !o.json)
-                            screen.Note(0, p.name + "  " + Counted(p.Pass(), p.Fail()) + "; " + totals());
+                            screen.Note(0, p.name + "  " + PassFail(p.Pass(), p.Fail()) + "; " + totals());
                     }
                 },
                 [&](int child, int code) {

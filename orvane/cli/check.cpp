@@ -1,0 +1,77 @@
+#include "orvane/cli/check.h"
+
+#include "orvane/cli/events.h"
+#include "orvane/cli/image.h"
+#include "orvane/cli/ports.h"
+#include "orvane/cli/runevents.h"
+#include "orvane/cli/system.h"
+
+int RunCheck(const Options& o)
+{
+    Screen screen(Screen::kPlain, 1, ConsoleWidth(), o.json ? stderr : stdout);
+    StartEvent(screen, o);
+    int code = kExitInstalled;
+    std::vector<std::string> problems, warnings;
+    ImageInfo image;
+    image.name = BaseName(o.image);
+    std::string error, reasonCode;
+    const bool imageOk = InspectImage(o.image, o.sha256, &image, &error, &reasonCode);
+    if (!imageOk) {
+        code = kExitImage;
+        problems.push_back(error);
+    } else {
+        const std::string large = ImageTooLarge(image, o.expectModel);
+        if (!large.empty())
+            warnings.push_back(large);
+    }
+    screen.Note(0, "orvane-cli --check: " + image.name + ", " +
+                       (image.size ? std::to_string(image.size) + " bytes, SHA-256 " + image.sha256 : "unreadable") +
+                       (o.sha256.empty() ? "" : image.sha256 == o.sha256 ? " (matches --sha256)" : " (not --sha256's)"));
+    screen.Note(0, "  installation rate " + std::to_string(o.rate) + " baud, normal rate " +
+                       std::to_string(o.normalRate) + " baud" +
+                       (o.expectModel ? std::string(", expecting an ") + ModelName(o.expectModel) : "") +
+                       (o.retries ? ", up to " + std::to_string(o.retries) + " retries" : "") +
+                       (o.station ? ", as a station" : ""));
+    JsonArray ports;
+    std::vector<int> codes;
+    for (size_t i = 0; i < o.ports.size(); ++i) {
+        std::string why;
+        const bool present = PortPresent(o.ports[i], &why);
+        codes.push_back(!imageOk ? kExitImage : present ? kExitInstalled : kExitPort);
+        screen.Note(0, "  port " + PortLabel(o, i) + (present ? "" : ": " + why));
+        if (!present) {
+            problems.push_back(o.ports[i] + ": " + why);
+            if (code == kExitInstalled)
+                code = kExitPort;
+        }
+        ports.Add(JsonObject()
+            .Str("port", o.ports[i])
+            .Str("given", i < o.portsGiven.size() ? o.portsGiven[i] : o.ports[i])
+            .Str("device", PortDevice(o.ports[i]))
+            .Bool("present", present)
+            .Done());
+    }
+    for (const std::string& w : warnings)
+        screen.Note(0, "  warning: " + w);
+    for (const std::string& p : problems)
+        screen.Note(0, "  problem: " + p);
+    screen.Note(0, std::string("orvane-cli --check: ") + (code ? "would not run" : "would run") + "; nothing was sent; exit " +
+                       std::to_string(code));
+    if (o.json) {
+        screen.Event(JsonObject::Event("check")
+                         .Int("code", code)
+                         .Str("image", image.name)
+                         .Int("size", (long long)image.size)
+                         .StrOrNull("sha256", image.sha256)
+                         .Int("rate", (long long)o.rate)
+                         .Int("normal_rate", (long long)o.normalRate)
+                         .StrOrNull("expect_model", ModelName(o.expectModel))
+                         .Raw("ports", ports.Done())
+                         .Strs("warnings", warnings)
+                         .Strs("problems", problems)
+                         .Done());
+        SummaryEvent(screen, o.json, code, o.ports, codes, std::vector<int>(codes.size(), 0),
+                     std::vector<int>(codes.size(), 0));
+    }
+    return code;
+}

@@ -1,0 +1,181 @@
+// One port in this process, once or as a station: the unit's attempts, each
+// from the wake-up; its record logged, then shown.
+#include "orvane/cli/station.h"
+
+#include "orvane/cli/identity.h"
+#include "orvane/cli/logfile.h"
+#include "orvane/cli/port.h"
+#include "orvane/cli/ports.h"
+#include "orvane/cli/received.h"
+#include "orvane/cli/runevents.h"
+#include "orvane/cli/system.h"
+#include "orvane/cli/unit.h"
+
+#include <cstdio>
+
+namespace {
+
+// The codes a unit is run again after (--retries): no answer, no verdict, a
+// port that went away.  Never after a 302, an image problem, a wrong model
+// or a cancel.
+bool Retryable(int code)
+{
+    return code == kExitNoVerdict || code == kExitNoWake || code == kExitPort;
+}
+
+} // namespace
+
+int RunPort(const Options& options, Screen& screen)
+{
+    Options o = options;
+    if (!o.child)
+        o.adapter = AdapterIdentity(o.ports[0], ListPorts(false));
+    ImageInfo image;
+    image.name = o.imageName.empty() ? BaseName(o.image) : o.imageName;
+    UnitContext c;
+    c.options = &o;
+    c.image = &image;
+    c.screen = &screen;
+    c.port = o.ports[0];
+    // A unit's end: its flags worked out with the log locked (an id is
+    // repeated when this bench's log has it already, whoever wrote it), the
+    // log line, then what is shown.
+    SeenIds seen;
+    const bool idsInUse = !o.unitId.empty() || !o.unitIdFrom.empty();
+    std::string device;   // what the port was when opened: a link may be gone by the unit's end
+    auto finish = [&](UnitReport r) {
+        Stamp(&r, o);
+        r.device = device;
+        bool flagged = false;
+        auto flag = [&] {
+            flagged = true;
+            if (r.attempt > 1) {
+                r.flags = c.flags;
+                return;
+            }
+            r.flags.clear();
+            const std::string f = idsInUse && c.idKnown ? seen.Flag(r.unitId) : std::string();
+            if (!f.empty())
+                r.flags.push_back(f);
+            c.flags = r.flags;
+        };
+        std::string error;
+        if (!o.log.empty() &&
+            !AppendLockedAfter(o.log, LogHeader(), &seen.logOffset,
+                               [&](const std::string& line) { seen.FromLog(line, o.bench); },
+                               [&] {
+                                   flag();
+                                   return LogLine(r, c.port, image);
+                               },
+                               &error))
+            std::fprintf(stderr, "orvane-cli: %s\n", error.c_str());
+        if (!flagged)
+            flag();
+        ShowReport(c, r);
+    };
+    // A run of one port in this process says how the run went itself.
+    auto done = [&](int code) {
+        if (!o.child)
+            SummaryEvent(screen, o.json, code, o.ports, {code}, {c.pass}, {c.fail});
+        return code;
+    };
+    if (!o.child)
+        StartEvent(screen, o);
+
+    std::string error, reasonCode;
+    if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
+        finish(EarlyFailure(kExitImage, error, reasonCode));
+        return done(kExitImage);
+    }
+    if (!o.child)
+        Banner(screen, o, image);
+    UnitIds ids;
+    if (!o.unitIdFrom.empty()) {
+        if (!ids.Open(UnitIdPath(o, c.port), &error)) {
+            screen.Note(0, c.port + "  " + error);
+            return done(kExitUsage);
+        }
+        c.ids = &ids;
+    }
+    c.hDlg = PortAttach(c.port, o.normalRate, o.rate);
+    PortSetTap(TapReceived);
+    if (c.hDlg == NULL || !PortOpen(&error)) {
+        if (o.watched) {
+            // Gone again before its station could open it, or held by
+            // another program: no unit was there.
+            screen.Note(0, c.port + "  " + error);
+            screen.Gone();
+            PortDetach();
+            return kExitPort;
+        }
+        finish(EarlyFailure(kExitPort, c.hDlg == NULL ? "cannot make the port's record" : error, "port_open"));
+        PortDetach();
+        return done(kExitPort);
+    }
+    device = PortDevice(c.port);
+
+    int code = kExitInstalled;
+    auto summary = [&] {
+        if (o.station && !o.watched)   // --watch's parent sums every station of the port up
+            screen.Note(0, c.port + "  station: " + Counted(c.pass, c.fail));
+    };
+    c.stopNow = [&](const UnitReport& r) {
+        finish(r);
+        summary();
+        done(code == kExitInstalled ? kExitCancelled : code);
+        screen.Close();
+        QuitNow(code == kExitInstalled ? kExitCancelled : code);
+    };
+    bool stationEnded = false;
+    while (!stationEnded) {
+        // One unit: its attempts, each from the wake-up.
+        const int interrupts = Interrupts();
+        UnitReport r;
+        c.unitId = o.unitId;
+        c.idKnown = !o.unitId.empty();
+        c.flags.clear();
+        for (c.attempt = 1;; ++c.attempt) {
+            if (c.attempt > 1 && PortGone()) {
+                // The same port again (an adapter plugged back in, a line
+                // that is there again).
+                PortClose();
+                if (!PortOpen(&error)) {
+                    r = EarlyFailure(kExitPort, error, "port_open");
+                    r.attempt = c.attempt;
+                    finish(r);
+                    break;
+                }
+            }
+            r = RunUnit(c);
+            if (!r.unit) {
+                stationEnded = true;   // Ctrl+C while a station waited for the next unit
+                break;
+            }
+            finish(r);
+            // Under --watch a port that went away is not opened again: it
+            // gets a new station when it is back.
+            if (c.attempt > o.retries || !Retryable(r.code) || Interrupts() > interrupts || (o.watched && PortGone()))
+                break;
+            screen.Note(0, c.port + "  retrying: attempt " + std::to_string(c.attempt + 1) + " of " +
+                               std::to_string(o.retries + 1) + ", from the wake-up");
+        }
+        if (stationEnded)
+            break;
+        if (r.code == kExitInstalled)
+            ++c.pass;
+        else if (r.code != kExitCancelled)
+            ++c.fail;
+        if (code == kExitInstalled)
+            code = r.code;
+        screen.Counts(c.pass, c.fail);
+        if (!o.station || r.code == kExitCancelled || r.code == kExitImage || r.code == kExitPort)
+            break;
+    }
+    summary();
+    if (o.watched && PortGone())
+        screen.Gone();
+    PortClose();
+    PortDetach();
+    screen.Close();
+    return done(code);
+}
