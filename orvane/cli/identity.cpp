@@ -1,6 +1,7 @@
 #include "orvane/cli/identity.h"
 
 #include "orvane/cli/logfile.h"
+#include "orvane/cli/record.h"
 
 #include <chrono>
 #include <cstdio>

@@ -128,6 +128,19 @@ std::string Advice(int code, bool fromImage)
     return std::string();
 }
 
+UnitRecord EarlyFailure(int code, const std::string& reason, const std::string& reasonCode)
+{
+    UnitRecord r;
+    r.start = NowIso();
+    SetCode(&r, code);
+    r.reason = reason;
+    r.reasonCode = reasonCode;
+    const std::string advice = Advice(code, false);
+    if (!advice.empty())
+        r.reason += "; check " + advice;
+    return r;
+}
+
 RunResult Judge(const RunEnd& e)
 {
     RunResult r;

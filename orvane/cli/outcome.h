@@ -5,6 +5,8 @@
 #ifndef ORVANE_CLI_OUTCOME_H
 #define ORVANE_CLI_OUTCOME_H
 
+#include "orvane/cli/record.h"
+
 #include <cstdint>
 #include <string>
 
@@ -45,6 +47,9 @@ struct RunResult
 };
 
 RunResult Judge(const RunEnd& end);
+
+// The record of a unit that never reached the module (image or port).
+UnitRecord EarlyFailure(int code, const std::string& reason, const std::string& reasonCode);
 
 // What a technician should look at for a code, before the image or from it
 // on; "" when nothing is to be checked.

@@ -2,11 +2,223 @@
 
 #include "orvane/cli/events.h"
 #include "orvane/cli/logfile.h"
-#include "orvane/cli/outcome.h"
-#include "orvane/cli/ports.h"
 
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+
+const size_t kLogLayouts[3] = {kColAttempt, kColUnitId, kLogColumns};
+
+// The fields of a unit's record, once.  The result event has them in this
+// order; the log has those with a column, in the columns' order.
+const RecordField kRecordFields[] = {
+    {"port", kColPort, kFieldText, true, &UnitRecord::port},
+    {"device", -1, kFieldText, true, &UnitRecord::device},
+    {"attempt", kColAttempt, kFieldCount, true, nullptr, &UnitRecord::attempt},
+    {"code", -1, kFieldCount, true, nullptr, &UnitRecord::code},
+    {"result", kColResult, kFieldText, true, &UnitRecord::result},
+    {"reason_code", kColReasonCode, kFieldText, true, &UnitRecord::reasonCode},
+    {"reason", kColReason, kFieldTextOrNull, true, &UnitRecord::reason},
+    {"model", kColModel, kFieldTextOrNull, true, &UnitRecord::model},
+    {"verdict", -1, kFieldTextOrNull, true, &UnitRecord::verdict},
+    {"last_received", -1, kFieldTextOrNull, true, &UnitRecord::lastReceived},
+    {"image", kColImage, kFieldText, true, &UnitRecord::image},
+    {"size", kColSize, kFieldSize, true, nullptr, nullptr, &UnitRecord::size},
+    {"sha256", kColSha256, kFieldTextOrNull, true, &UnitRecord::sha256},
+    {"start", kColStart, kFieldText, true, &UnitRecord::start},
+    {"duration_s", kColDuration, kFieldSeconds, true, nullptr, nullptr, nullptr, &UnitRecord::seconds},
+    {"bytes_per_s", kColBytesPerS, kFieldRate, true, nullptr, nullptr, nullptr, &UnitRecord::bytesPerSecond},
+    {"unit_id", kColUnitId, kFieldTextOrNull, false, &UnitRecord::unitId},
+    {"operator", kColOperator, kFieldTextOrNull, false, &UnitRecord::operatorName},
+    {"bench", kColBench, kFieldTextOrNull, false, &UnitRecord::bench},
+    {"tool_version", kColToolVersion, kFieldText, false, &UnitRecord::toolVersion},
+    {"image_label", kColImageLabel, kFieldTextOrNull, false, &UnitRecord::imageLabel},
+    {"adapter", kColAdapter, kFieldTextOrNull, false, &UnitRecord::adapter},
+    {"boot_line", kColBootLine, kFieldTextOrNull, false, &UnitRecord::bootLine},
+    {"flags", kColFlags, kFieldFlags, false, nullptr, nullptr, nullptr, nullptr, &UnitRecord::flags},
+};
+const size_t kRecordFieldCount = sizeof(kRecordFields) / sizeof(kRecordFields[0]);
+
+namespace {
+
+// The fields by column, for the log.
+struct Columns
+{
+    const RecordField* at[kLogColumns] = {};
+    Columns()
+    {
+        for (const RecordField& f : kRecordFields)
+            if (f.column >= 0)
+                at[f.column] = &f;
+    }
+};
+const Columns kColumns;
+
+// A field as the log writes it.
+std::string LogText(const RecordField& f, const UnitRecord& r)
+{
+    switch (f.kind) {
+    case kFieldText:
+    case kFieldTextOrNull:
+        return r.*f.text;
+    case kFieldCount:
+        return std::to_string(r.*f.count);
+    case kFieldSize:
+        return r.*f.bytes ? std::to_string(r.*f.bytes) : std::string();
+    case kFieldSeconds:
+        return Fixed(r.*f.real, 1);
+    case kFieldRate:
+        return r.*f.real > 0 ? Fixed(r.*f.real, 0) : std::string();
+    case kFieldFlags: {
+        std::string words;
+        for (const std::string& w : r.*f.words)
+            words += (words.empty() ? "" : " ") + w;
+        return words;
+    }
+    }
+    return std::string();
+}
+
+void EventValue(JsonObject& o, const RecordField& f, const UnitRecord& r)
+{
+    switch (f.kind) {
+    case kFieldText: o.Str(f.name, r.*f.text); return;
+    case kFieldTextOrNull: o.StrOrNull(f.name, r.*f.text); return;
+    case kFieldCount: o.Int(f.name, r.*f.count); return;
+    case kFieldSize: o.Int(f.name, (long long)(r.*f.bytes)); return;
+    case kFieldSeconds: o.Num(f.name, r.*f.real, 3); return;
+    case kFieldRate: o.NumOrNull(f.name, r.*f.real, 0); return;
+    case kFieldFlags: o.Strs(f.name, r.*f.words); return;
+    }
+}
+
+// A field's value, as the log or an event wrote it, into the record.
+bool ReadField(const RecordField& f, const std::string& value, UnitRecord* r)
+{
+    char* end = nullptr;
+    errno = 0;
+    switch (f.kind) {
+    case kFieldText:
+    case kFieldTextOrNull:
+        r->*f.text = value;
+        return true;
+    case kFieldCount: {
+        const long n = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || errno != 0 || n < -1000000000L || n > 1000000000L)
+            return false;
+        r->*f.count = int(n);
+        return true;
+    }
+    case kFieldSize: {
+        if (value.empty()) {
+            r->*f.bytes = 0;
+            return true;
+        }
+        const unsigned long long n = std::strtoull(value.c_str(), &end, 10);
+        if (*end != '\0' || errno != 0 || value[0] == '-')
+            return false;
+        r->*f.bytes = n;
+        return true;
+    }
+    case kFieldSeconds:
+    case kFieldRate: {
+        if (value.empty() && f.kind == kFieldRate) {
+            r->*f.real = 0;
+            return true;
+        }
+        const double x = std::strtod(value.c_str(), &end);
+        if (value.empty() || *end != '\0')
+            return false;
+        r->*f.real = x;
+        return true;
+    }
+    case kFieldFlags: {
+        (r->*f.words).clear();
+        size_t at = 0;
+        for (size_t space; at < value.size(); at = space + 1) {
+            space = value.find(' ', at);
+            if (space == std::string::npos)
+                space = value.size();
+            if (space > at)
+                (r->*f.words).push_back(value.substr(at, space - at));
+        }
+        return true;
+    }
+    }
+    return false;
+}
+
+std::string Problem(const RecordField& f, const std::string& value)
+{
+    std::string shown = value.substr(0, 24);
+    for (char& c : shown)
+        if ((unsigned char)c < 0x20 || (unsigned char)c == 0x7F)
+            c = '.';
+    return std::string(f.name) + " \"" + shown + (value.size() > 24 ? "...\"" : "\"");
+}
+
+} // namespace
+
+void SetCode(UnitRecord* r, int code)
+{
+    r->code = code;
+    r->result = code == kExitInstalled ? "PASS" : code == kExitCancelled ? "CANCELLED" : "FAIL";
+}
+
+std::string LogHeader()
+{
+    std::string header;
+    for (const RecordField* f : kColumns.at)
+        header += std::string(header.empty() ? "" : ",") + f->name;
+    return header + "\n";
+}
+
+std::string LogLine(const UnitRecord& r)
+{
+    std::string line;
+    for (const RecordField* f : kColumns.at) {
+        if (f != kColumns.at[0])
+            line += ',';
+        line += CsvField(LogText(*f, r));
+    }
+    return line + "\n";
+}
+
+std::string ResultEvent(const UnitRecord& r)
+{
+    JsonObject o = JsonObject::Event("result");
+    for (const RecordField& f : kRecordFields)
+        EventValue(o, f, r);
+    return o.Done();
+}
+
+bool ReadLogFields(const std::vector<std::string>& fields, UnitRecord* r, std::string* problem)
+{
+    bool ok = true;
+    for (size_t column = 0; column < fields.size() && column < size_t(kLogColumns); ++column) {
+        const RecordField& f = *kColumns.at[column];
+        if (!ReadField(f, fields[column], r) && ok) {
+            *problem = Problem(f, fields[column]);
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+bool ReadEventValues(const std::map<std::string, std::string>& values, UnitRecord* r, std::string* problem)
+{
+    bool ok = true;
+    for (const RecordField& f : kRecordFields) {
+        const auto it = values.find(f.name);
+        if (it != values.end() && !ReadField(f, it->second, r) && ok) {
+            *problem = Problem(f, it->second);
+            ok = false;
+        }
+    }
+    return ok;
+}
 
 std::string NowIso()
 {
@@ -20,83 +232,6 @@ std::string NowIso()
     char text[32];
     std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;
-}
-
-const char* UnitReport::Result() const
-{
-    return code == kExitInstalled ? "PASS" : code == kExitCancelled ? "CANCELLED" : "FAIL";
-}
-
-std::string ResultEvent(const UnitReport& r, const std::string& port, const ImageInfo& image)
-{
-    return JsonObject::Event("result")
-        .Str("port", port)
-        .Str("device", r.device.empty() ? PortDevice(port) : r.device)
-        .Int("attempt", r.attempt)
-        .Int("code", r.code)
-        .Str("result", r.Result())
-        .Str("reason_code", r.reasonCode)
-        .StrOrNull("reason", r.reason)
-        .StrOrNull("model", r.model)
-        .StrOrNull("verdict", r.verdict)
-        .StrOrNull("last_received", r.lastReceived)
-        .Str("image", image.name)
-        .Int("size", (long long)image.size)
-        .StrOrNull("sha256", image.sha256)
-        .Str("start", r.start)
-        .Num("duration_s", r.seconds, 3)
-        .NumOrNull("bytes_per_s", r.bytesPerSecond, 0)
-        .StrOrNull("unit_id", r.unitId)
-        .StrOrNull("operator", r.operatorName)
-        .StrOrNull("bench", r.bench)
-        .Str("tool_version", r.toolVersion)
-        .StrOrNull("image_label", r.imageLabel)
-        .StrOrNull("adapter", r.adapter)
-        .StrOrNull("boot_line", r.bootLine)
-        .Strs("flags", r.flags)
-        .Done();
-}
-
-void Stamp(UnitReport* r, const Options& o)
-{
-    r->operatorName = o.operatorName;
-    r->bench = o.bench;
-    r->toolVersion = ToolVersion();
-    r->imageLabel = o.imageLabel;
-    r->adapter = o.adapter;
-}
-
-UnitReport EarlyFailure(int code, const std::string& reason, const std::string& reasonCode)
-{
-    UnitReport r;
-    r.start = NowIso();
-    r.code = code;
-    r.reason = reason;
-    r.reasonCode = reasonCode;
-    const std::string advice = Advice(code, false);
-    if (!advice.empty())
-        r.reason += "; check " + advice;
-    return r;
-}
-
-std::string LogLine(const UnitReport& r, const std::string& port, const ImageInfo& image)
-{
-    std::string flags;
-    for (const std::string& f : r.flags)
-        flags += (flags.empty() ? "" : " ") + f;
-    const std::string fields[] = {
-        r.start, port, r.model, image.name, image.size ? std::to_string(image.size) : "", image.sha256,
-        Fixed(r.seconds, 1), r.bytesPerSecond > 0 ? Fixed(r.bytesPerSecond, 0) : "", r.Result(), r.reason,
-        std::to_string(r.attempt), r.reasonCode, r.unitId, r.operatorName, r.bench, r.toolVersion, r.imageLabel,
-        r.adapter, r.bootLine, flags,
-    };
-    std::string line;
-    for (const std::string& f : fields) {
-        if (!line.empty())
-            line += ',';
-        line += CsvField(f);
-    }
-    return line + "\n";
 }
 
 std::string Fixed(double value, int decimals)

@@ -25,14 +25,6 @@ namespace {
 enum GroupBy { kByPort, kByBench, kByDay, kByImage, kByOperator };
 const char* const kGroupNames[] = {"port", "bench", "day", "image", "operator"};
 
-// One attempt as a log line gives it.
-struct Attempt
-{
-    std::string port, start, result, reasonCode, reason, image, imageLabel, bench, operatorName;
-    int attempt = 1;
-    double seconds = 0;
-};
-
 struct Stats
 {
     long long units = 0, passed = 0, failed = 0, cancelled = 0, firstPass = 0, retries = 0;
@@ -69,7 +61,7 @@ struct Unit
     bool firstPassed = false;
     int attempts = 0;
     double seconds = 0;
-    Attempt last;
+    UnitRecord last;
 };
 
 struct Problem
@@ -98,7 +90,7 @@ struct Reader
             problems.push_back({file + ":" + std::to_string(number), std::string(isTorn ? "torn" : "foreign") + ": " + what});
     }
 
-    std::string GroupOf(const Attempt& a) const
+    std::string GroupOf(const UnitRecord& a) const
     {
         switch (by) {
         case kByPort: return a.port;
@@ -132,7 +124,7 @@ struct Reader
         }
     }
 
-    void Add(const std::string& file, const Attempt& a)
+    void Add(const std::string& file, const UnitRecord& a)
     {
         const std::string key = file + '\n' + a.port;
         auto it = open.find(key);
@@ -195,144 +187,25 @@ std::string ReasonKey(const std::string& reason)
     return out;
 }
 
-// ---- one JSON object, flat: its top-level strings and numbers ------------
-
-struct FlatJson
-{
-    std::map<std::string, std::string> values;   // strings unescaped; numbers and literals as written
-
-    bool Parse(const std::string& text)
-    {
-        size_t i = 0;
-        auto space = [&] {
-            while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r'))
-                ++i;
-        };
-        space();
-        if (i >= text.size() || text[i++] != '{')
-            return false;
-        space();
-        if (i < text.size() && text[i] == '}')
-            return Rest(text, i + 1);
-        for (;;) {
-            std::string key, value;
-            space();
-            if (!String(text, &i, &key))
-                return false;
-            space();
-            if (i >= text.size() || text[i++] != ':')
-                return false;
-            space();
-            if (!Value(text, &i, &value))
-                return false;
-            values[key] = value;
-            space();
-            if (i >= text.size())
-                return false;
-            if (text[i] == '}')
-                return Rest(text, i + 1);
-            if (text[i++] != ',')
-                return false;
-        }
-    }
-
-    static bool Rest(const std::string& text, size_t i)
-    {
-        return text.find_first_not_of(" \t\r", i) == std::string::npos;
-    }
-
-    static bool String(const std::string& text, size_t* i, std::string* out)
-    {
-        if (*i >= text.size() || text[*i] != '"')
-            return false;
-        for (++*i; *i < text.size(); ++*i) {
-            const char c = text[*i];
-            if (c == '"') {
-                ++*i;
-                return true;
-            }
-            if (c != '\\') {
-                *out += c;
-                continue;
-            }
-            if (++*i >= text.size())
-                return false;
-            const char e = text[*i];
-            if (e == 'u') {
-                if (*i + 4 >= text.size())
-                    return false;
-                const long code = std::strtol(text.substr(*i + 1, 4).c_str(), nullptr, 16);
-                *out += code < 0x80 ? char(code) : '?';
-                *i += 4;
-            } else {
-                *out += e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e == 'b' ? '\b' : e == 'f' ? '\f' : e;
-            }
-        }
-        return false;
-    }
-
-    // A value; arrays and objects are skipped whole (kept as "").
-    static bool Value(const std::string& text, size_t* i, std::string* out)
-    {
-        if (*i >= text.size())
-            return false;
-        if (text[*i] == '"')
-            return String(text, i, out);
-        if (text[*i] == '[' || text[*i] == '{') {
-            int depth = 0;
-            for (; *i < text.size(); ++*i) {
-                const char c = text[*i];
-                if (c == '"') {
-                    std::string skipped;
-                    if (!String(text, i, &skipped))
-                        return false;
-                    --*i;
-                } else if (c == '[' || c == '{') {
-                    ++depth;
-                } else if ((c == ']' || c == '}') && --depth == 0) {
-                    ++*i;
-                    return true;
-                }
-            }
-            return false;
-        }
-        const size_t end = text.find_first_of(",} \t", *i);
-        if (end == std::string::npos || end == *i)
-            return false;
-        *out = text.substr(*i, end - *i);
-        *i = end;
-        return true;
-    }
-};
-
 // ---- one line -------------------------------------------------------------
 
 void ReadJsonLine(Reader& r, const std::string& file, long long number, const std::string& line)
 {
-    FlatJson j;
-    if (!j.Parse(line)) {
+    std::map<std::string, std::string> v;
+    if (!ParseFlatJson(line, &v)) {
         r.Bad(file, number, true, "a JSON line that does not close");
         return;
     }
-    auto& v = j.values;
     if (!v.count("schema") || !v.count("event")) {
         r.Bad(file, number, false, "JSON, but not an orvane-cli event");
         return;
     }
     if (v["event"] != "result")
         return;   // the other events describe the run, not a unit
-    Attempt a;
-    a.port = v["port"];
-    a.start = v["start"];
-    a.result = v["result"];
-    a.reasonCode = v["reason_code"];
-    a.reason = v["reason"];
-    a.image = v["image"];
-    a.imageLabel = v["image_label"];
-    a.bench = v["bench"];
-    a.operatorName = v["operator"];
-    a.attempt = std::atoi(v["attempt"].c_str());
-    a.seconds = std::atof(v["duration_s"].c_str());
+    UnitRecord a;
+    a.attempt = 0;
+    std::string problem;
+    ReadEventValues(v, &a, &problem);
     if (!IsTime(a.start) || !IsResult(a.result) || a.attempt < 1 || a.port.empty()) {
         r.Bad(file, number, false, "a result event without its port, start, attempt or result");
         return;
@@ -375,24 +248,12 @@ void ReadCsvLine(Reader& r, const std::string& file, long long number, const std
             older.first = number;
         older.last = number;
     }
-    Attempt a;
-    a.start = f[kColStart];
-    a.port = f[kColPort];
-    a.image = f[kColImage];
-    a.seconds = std::atof(f[kColDuration].c_str());
-    a.result = f[kColResult];
-    a.reason = f[kColReason];
-    if (n > kColReasonCode) {
-        a.attempt = std::max(1, std::atoi(f[kColAttempt].c_str()));
-        a.reasonCode = f[kColReasonCode];
-    }
+    UnitRecord a;
+    std::string problem;
+    ReadLogFields(f, &a, &problem);
+    a.attempt = std::max(1, a.attempt);
     if (a.reasonCode.empty())
         a.reasonCode = ReasonKey(a.reason);
-    if (n >= kLogColumns) {
-        a.operatorName = f[kColOperator];
-        a.bench = f[kColBench];
-        a.imageLabel = f[kColImageLabel];
-    }
     r.Add(file, a);
 }
 

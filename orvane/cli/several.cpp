@@ -1,9 +1,11 @@
 #include "orvane/cli/several.h"
 
 #include "orvane/cli/logfile.h"
+#include "orvane/cli/outcome.h"
 #include "orvane/cli/ports.h"
 #include "orvane/cli/record.h"
 #include "orvane/cli/runevents.h"
+#include "orvane/cli/station.h"
 #include "orvane/cli/system.h"
 
 #include <cstdio>
@@ -12,15 +14,15 @@ namespace {
 
 // A port of several that no child ran a unit on (the image, no copy of it,
 // no process): shown, logged and reported as a child reports its failures.
-void EarlyResult(Screen& screen, const Options& o, const std::string& port, const ImageInfo& image, UnitReport r)
+void EarlyResult(Screen& screen, const Options& o, const std::string& port, const ImageInfo& image, UnitRecord r)
 {
-    Stamp(&r, o);
-    screen.Note(0, port + "  " + r.Result() + " (exit " + std::to_string(r.code) + ")  reason: " + r.reason);
+    Stamp(&r, o, port, image);
+    screen.Note(0, port + "  " + r.result + " (exit " + std::to_string(r.code) + ")  reason: " + r.reason);
     std::string error;
-    if (!o.log.empty() && !AppendLocked(o.log, LogHeader(), LogLine(r, port, image), &error))
+    if (!o.log.empty() && !AppendLocked(o.log, LogHeader(), LogLine(r), &error))
         std::fprintf(stderr, "orvane-cli: %s\n", error.c_str());
     if (o.json)
-        screen.Event(ResultEvent(r, port, image));
+        screen.Event(ResultEvent(r));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "orvane/cli/identity.h"
 #include "orvane/cli/logfile.h"
+#include "orvane/cli/outcome.h"
 #include "orvane/cli/port.h"
 #include "orvane/cli/ports.h"
 #include "orvane/cli/received.h"
@@ -25,6 +26,21 @@ bool Retryable(int code)
 
 } // namespace
 
+void Stamp(UnitRecord* r, const Options& o, const std::string& port, const ImageInfo& image)
+{
+    r->port = port;
+    if (r->device.empty())
+        r->device = PortDevice(port);
+    r->image = image.name;
+    r->size = image.size;
+    r->sha256 = image.sha256;
+    r->operatorName = o.operatorName;
+    r->bench = o.bench;
+    r->toolVersion = ToolVersion();
+    r->imageLabel = o.imageLabel;
+    r->adapter = o.adapter;
+}
+
 int RunPort(const Options& options, Screen& screen)
 {
     Options o = options;
@@ -43,9 +59,9 @@ int RunPort(const Options& options, Screen& screen)
     SeenIds seen;
     const bool idsInUse = !o.unitId.empty() || !o.unitIdFrom.empty();
     std::string device;   // what the port was when opened: a link may be gone by the unit's end
-    auto finish = [&](UnitReport r) {
-        Stamp(&r, o);
+    auto finish = [&](UnitRecord r) {
         r.device = device;
+        Stamp(&r, o, c.port, image);
         bool flagged = false;
         auto flag = [&] {
             flagged = true;
@@ -65,7 +81,7 @@ int RunPort(const Options& options, Screen& screen)
                                [&](const std::string& line) { seen.FromLog(line, o.bench); },
                                [&] {
                                    flag();
-                                   return LogLine(r, c.port, image);
+                                   return LogLine(r);
                                },
                                &error))
             std::fprintf(stderr, "orvane-cli: %s\n", error.c_str());
@@ -119,7 +135,7 @@ int RunPort(const Options& options, Screen& screen)
         if (o.station && !o.watched)   // --watch's parent sums every station of the port up
             screen.Note(0, c.port + "  station: " + Counted(c.pass, c.fail));
     };
-    c.stopNow = [&](const UnitReport& r) {
+    c.stopNow = [&](const UnitRecord& r) {
         finish(r);
         summary();
         done(code == kExitInstalled ? kExitCancelled : code);
@@ -130,7 +146,7 @@ int RunPort(const Options& options, Screen& screen)
     while (!stationEnded) {
         // One unit: its attempts, each from the wake-up.
         const int interrupts = Interrupts();
-        UnitReport r;
+        UnitRecord r;
         c.unitId = o.unitId;
         c.idKnown = !o.unitId.empty();
         c.flags.clear();

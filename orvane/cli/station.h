@@ -3,10 +3,17 @@
 #ifndef ORVANE_CLI_STATION_H
 #define ORVANE_CLI_STATION_H
 
+#include "orvane/cli/image.h"
 #include "orvane/cli/options.h"
+#include "orvane/cli/record.h"
 #include "orvane/cli/screen.h"
 
 // Returns the exit code.
 int RunPort(const Options& options, Screen& screen);
+
+// Where and what the unit was: the port (and its device, when the record
+// has none yet), the image, and who and what from the options (operator,
+// bench, tool version, image label, adapter).
+void Stamp(UnitRecord* record, const Options& options, const std::string& port, const ImageInfo& image);
 
 #endif

@@ -153,9 +153,9 @@ void Observe()
     }
 }
 
-UnitReport Finish()
+UnitRecord Finish()
 {
-    UnitReport r;
+    UnitRecord r;
     r.start = gUnit.startIso;
     r.seconds = Since(gUnit.start);
     r.model = gUnit.modelKnown ? ModelName(nModel) : "";
@@ -182,7 +182,7 @@ UnitReport Finish()
     end.expectModel = o.expectModel;
     end.lastReceived = LastReceived();
     const RunResult result = Judge(end);
-    r.code = result.code;
+    SetCode(&r, result.code);
     r.reason = result.reason;
     r.reasonCode = result.reasonCode;
     r.lastReceived = end.lastReceived;
@@ -196,7 +196,7 @@ UnitReport Finish()
     return r;
 }
 
-UnitReport RunUnit(UnitContext& context)
+UnitRecord RunUnit(UnitContext& context)
 {
     gUnit = UNIT{};
     gUnit.context = &context;
@@ -212,7 +212,7 @@ UnitReport RunUnit(UnitContext& context)
     // As the Download command: the installation rate, empty receive buffers,
     // then the dialog.
     if (!SetupConnection(hTTYWnd, 0)) {
-        UnitReport r = PortGone() ? EarlyFailure(kExitPort, "the port went away", "port_gone")
+        UnitRecord r = PortGone() ? EarlyFailure(kExitPort, "the port went away", "port_gone")
                                   : EarlyFailure(kExitPort, "cannot set the port to " +
                                                                 std::to_string(context.options->rate) + " baud",
                                                  "port_setup");
@@ -249,9 +249,9 @@ UnitReport RunUnit(UnitContext& context)
     return Finish();
 }
 
-void ShowReport(const UnitContext& c, const UnitReport& r)
+void ShowReport(const UnitContext& c, const UnitRecord& r)
 {
-    std::string line = r.Result();
+    std::string line = r.result;
     if (r.code != kExitInstalled && r.code != kExitCancelled)
         line += " (exit " + std::to_string(r.code) + ")";
     if (!r.model.empty())
@@ -273,5 +273,5 @@ void ShowReport(const UnitContext& c, const UnitReport& r)
                                                            " is already in this bench's log (logged again, not merged)");
     c.screen->Live(0, c.port + "  " + line);
     if (c.options->json)
-        c.screen->Event(ResultEvent(r, c.port, *c.image));
+        c.screen->Event(ResultEvent(r));
 }

@@ -31,11 +31,11 @@ struct UnitContext
     std::vector<std::string> flags;   // the unit's first attempt's, for the others
     // A second Ctrl+C while the image is sent: the unit is reported through
     // this, which does not come back.
-    std::function<void(const UnitReport&)> stopNow;
+    std::function<void(const UnitRecord&)> stopNow;
 };
 
-UnitReport RunUnit(UnitContext& context);
+UnitRecord RunUnit(UnitContext& context);
 // The verdict line, and the reason below it when there is one.
-void ShowReport(const UnitContext& context, const UnitReport& report);
+void ShowReport(const UnitContext& context, const UnitRecord& report);
 
 #endif

@@ -48,6 +48,6 @@ void Live(const std::string& text, bool milestone = false);
 // Where the run stands, from phase and step.
 void Observe();
 // The unit's report as the run stands now.
-UnitReport Finish();
+UnitRecord Finish();
 
 #endif

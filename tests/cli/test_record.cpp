@@ -1,0 +1,41 @@
+// The record's one table against the published schema: the result event's
+// properties are the table's fields, the required ones those that every
+// result event has carried since the schema began.
+#include "orvane/cli/record.h"
+#include "tests/support/json.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace {
+
+TEST(CliRecord, TheSchemasResultIsTheRecordTable)
+{
+    std::ifstream in(CLI_SCHEMA);
+    std::stringstream text;
+    text << in.rdbuf();
+    const Json schema = Json::Parse(text.str());
+    const Json* result = nullptr;
+    for (size_t i = 0; i < schema["allOf"].size(); ++i)
+        if (schema["allOf"][i]["if"]["properties"]["event"]["const"].str() == "result")
+            result = &schema["allOf"][i]["then"];
+    ASSERT_NE(result, nullptr) << "no result event in " << CLI_SCHEMA;
+
+    std::set<std::string> fields, required, inSchema, requiredInSchema;
+    for (size_t i = 0; i < kRecordFieldCount; ++i) {
+        fields.insert(kRecordFields[i].name);
+        if (kRecordFields[i].required)
+            required.insert(kRecordFields[i].name);
+    }
+    for (const std::string& key : (*result)["properties"].keys())
+        inSchema.insert(key);
+    for (size_t i = 0; i < (*result)["required"].size(); ++i)
+        requiredInSchema.insert((*result)["required"][i].str());
+    EXPECT_EQ(inSchema, fields);
+    EXPECT_EQ(requiredInSchema, required);
+}
+
+} // namespace
