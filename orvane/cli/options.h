@@ -19,6 +19,16 @@ enum ExitCode
     kExitWrongModel = 8      // the module is not the --expect-model one
 };
 
+struct OptionSpec;
+
+// An option in effect, with its value as given (a flag's is "yes" or "no";
+// a job file's path already made relative to the job file's folder).
+struct GivenOption
+{
+    const OptionSpec* spec;
+    std::string value;
+};
+
 struct Options
 {
     std::vector<std::string> ports;
@@ -34,7 +44,7 @@ struct Options
     bool listPorts = false;
     bool json = false;              // events on stdout, the text on stderr
     bool check = false;             // say what would run; open and send nothing
-    int retries = 0;                // re-runs after codes 2, 3 and a port gone
+    int retries = 0;                // re-runs after codes 2, 3 and 5
     std::string sha256;             // lowercase hex; empty: not checked
     int expectModel = 0;            // nModel's numbering: 1 520W, 2 41, 3 710F; 0 any
     std::string job;                // the job file the options came from, if any
@@ -52,15 +62,22 @@ struct Options
     std::string bench;
     std::string imageLabel;      // --image-name
 
-    // Between a parent and the child it starts for one of several ports.
+    // Between a parent and the child it starts for one of several ports
+    // (the child's protocol options, never the user's).
     bool child = false;
     bool watched = false;        // the child of --watch: a port gone while waiting ends it quietly
     std::string imageName;       // what the log calls the image (the parent's file)
     std::string adapter;         // the adapter's identity, as the parent found it
+
+    // The options in effect, in the order they were applied: what a child
+    // is passed on.
+    std::vector<GivenOption> given;
 };
 
 // Reads the arguments (without the program name), after the job file's
-// options when --job names one.  On a mistake returns false with a one-line
+// options when --job names one.  Every option is in one table (options.cpp):
+// its kind, its job file key, whether a job file's value is a path, whether
+// a child process gets it.  On a mistake returns false with a one-line
 // reason in *error (for the job file: its name and line).
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
 
@@ -70,7 +87,9 @@ const char* ModelName(int nModelNo);
 // The tool's version (start event).
 const char* ToolVersion();
 
-// The arguments that make a child run one of the ports with the same options.
+// The arguments that make a child run one of the ports with the same
+// options: every option in effect that a child gets, then the port, its copy
+// of the image, and the protocol options between parent and child.
 std::vector<std::string> ChildArguments(const Options& options, const std::string& port,
                                         const std::string& image);
 
@@ -78,6 +97,7 @@ std::vector<std::string> ChildArguments(const Options& options, const std::strin
 // path part), so each port of a bench can have a file or FIFO of its own.
 std::string UnitIdPath(const Options& options, const std::string& port);
 
+// The --help text (help.cpp).
 const char* HelpText();
 
 #endif
