@@ -142,11 +142,14 @@ int RunPort(const Options& options, Screen& screen)
         screen.Close();
         QuitNow(code == kExitInstalled ? kExitCancelled : code);
     };
+    // A Ctrl+C from here on ends the run: it cancels the unit, whichever of
+    // its attempts it comes in, and a station's wait for the next one.
+    c.interruptBase = Interrupts();
     bool stationEnded = false;
-    while (!stationEnded) {
+    for (int units = 0; !stationEnded && (units == 0 || Interrupts() == c.interruptBase); ++units) {
         // One unit: its attempts, each from the wake-up.
-        const int interrupts = Interrupts();
         UnitRecord r;
+        bool logged = false;   // an attempt of the unit is in the log: the unit counts
         c.unitId = o.unitId;
         c.idKnown = !o.unitId.empty();
         c.flags.clear();
@@ -158,24 +161,29 @@ int RunPort(const Options& options, Screen& screen)
                 if (!PortOpen(&error)) {
                     r = EarlyFailure(kExitPort, error, "port_open");
                     r.attempt = c.attempt;
+                    logged = true;
                     finish(r);
                     break;
                 }
             }
-            r = RunUnit(c);
-            if (!r.unit) {
-                stationEnded = true;   // Ctrl+C while a station waited for the next unit
+            UnitRecord attempt = RunUnit(c);
+            if (!attempt.unit) {
+                // Ctrl+C while a station waited for a module: no unit, or
+                // (a retry's wake-up) the unit as its last attempt left it.
+                stationEnded = true;
                 break;
             }
+            r = attempt;
+            logged = true;
             finish(r);
             // Under --watch a port that went away is not opened again: it
             // gets a new station when it is back.
-            if (c.attempt > o.retries || !Retryable(r.code) || Interrupts() > interrupts || (o.watched && PortGone()))
+            if (c.attempt > o.retries || !Retryable(r.code) || Interrupts() > c.interruptBase || (o.watched && PortGone()))
                 break;
             screen.Note(0, c.port + "  retrying: attempt " + std::to_string(c.attempt + 1) + " of " +
                                std::to_string(o.retries + 1) + ", from the wake-up");
         }
-        if (stationEnded)
+        if (!logged)
             break;
         if (r.code == kExitInstalled)
             ++c.pass;

@@ -201,7 +201,7 @@ UnitRecord RunUnit(UnitContext& context)
     gUnit = UNIT{};
     gUnit.context = &context;
     gUnit.start = gUnit.stageSince = Clock::now();
-    gUnit.interruptBase = Interrupts();
+    gUnit.interruptBase = context.interruptBase;
     gUnit.startIso = NowIso();
     ForgetReceived();
     dwImageTaken = 0;

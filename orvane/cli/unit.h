@@ -21,6 +21,7 @@ struct UnitContext
     Screen* screen = nullptr;
     std::string port;
     int attempt = 1;
+    int interruptBase = 0;    // Ctrl+C counted before the unit began
     HWND hDlg = NULL;
     int pass = 0, fail = 0;   // shown while a station runs
     // The unit's id: --unit-id's, or read from ids once the module has

@@ -112,7 +112,8 @@ public:
         return WaitUntil([&] { return Count(text) >= times; });
     }
 
-    void Interrupt() { kill(pid_, SIGINT); }
+    void Interrupt() { Signal(SIGINT); }
+    void Signal(int signal) { kill(pid_, signal); }
 
     int Wait()
     {
@@ -728,6 +729,103 @@ TEST_F(OrvaneCli, OptionsReachTheRunOrAreRefused)
         Cli refused(c.first, (folder / "errors.txt").string());
         EXPECT_EQ(refused.Wait(), 7);
         EXPECT_NE((refused.output + Slurp(folder / "errors.txt")).find(c.second), std::string::npos) << refused.output;
+    }
+}
+
+// The orvane-cli process that runs a port for a parent: its pid, or -1.
+pid_t ChildFor(const std::string& port)
+{
+    for (const auto& p : fs::directory_iterator("/proc")) {
+        const std::string cmd = Slurp(p.path() / "cmdline");
+        if (cmd.find(std::string("--port") + '\0' + port + '\0') != std::string::npos &&
+            cmd.find(std::string("--child") + '\0') != std::string::npos)
+            return pid_t(std::atoi(p.path().filename().c_str()));
+    }
+    return -1;
+}
+
+// A unit that ran is in the record (a result event and a log line) and in
+// the summary's counts whatever ends the run, and the exit code is one of
+// the documented ones.
+TEST_F(OrvaneCli, EveryUnitIsInTheRecord)
+{
+    struct Step
+    {
+        const char* text;         // wait until the text (stderr) has it this often
+        size_t times;
+        std::string request;      // then ask the first module this
+        int signal;               // or send this
+        int childOf;              // to the process, or to the child for this module's port (0, 1, ...)
+    };
+    struct Case
+    {
+        const char* name;
+        std::vector<std::string> modules;   // simulator options, one module per port
+        std::vector<std::string> args;
+        std::vector<Step> steps;
+        int code;
+        std::vector<std::string> results;   // each result event's result and reason code, in order (and the log's)
+        std::string reason;                 // in the last one's reason
+        std::string summary;
+    };
+    const Case cases[] = {
+        {"Ctrl+C during a retry's wake-up",
+         {"--power-on-crs none --silent-phase 3"},
+         {"--station", "--retries", "1", "--verdict-timeout", "0.5"},
+         {{"Turn the power on", 1, "power on", 0, -1}, {"Turn the power on", 2, "", SIGINT, -1}},
+         2,
+         {"FAIL no_verdict"},
+         "no verdict 0.5 s after the image",
+         "\"units\":1,\"passed\":0,\"failed\":1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(log);
+        std::vector<std::unique_ptr<Module>> modules;
+        std::string ports;
+        for (const std::string& m : c.modules) {
+            modules.push_back(std::make_unique<Module>(folder, "com" + std::to_string(modules.size() + 1), "--no-pace " + m));
+            ports += (ports.empty() ? "" : ",") + modules.back()->link;
+        }
+        std::vector<std::string> args = Args(ports, c.args);
+        args.push_back("--json");
+        const fs::path text = folder / "text.txt";
+        fs::remove(text);
+        Cli cli(args, text.string());
+        for (const Step& s : c.steps) {
+            ASSERT_TRUE(cli.WaitUntil([&] {
+                const std::string t = Slurp(text);
+                size_t n = 0;
+                for (size_t at = t.find(s.text); at != std::string::npos; at = t.find(s.text, at + 1))
+                    ++n;
+                return n >= s.times;
+            })) << Slurp(text);
+            if (!s.request.empty())
+                ASSERT_EQ(modules[0]->Ask(s.request), "ok");
+            else if (s.childOf < 0)
+                cli.Signal(s.signal);
+            else
+                ASSERT_EQ(kill(ChildFor(modules[size_t(s.childOf)]->link), s.signal), 0);
+        }
+        EXPECT_EQ(cli.Wait(), c.code) << Slurp(text);
+        std::ofstream(folder / "events.json") << cli.output;
+        EXPECT_EQ(Validate(folder / "events.json"), "");
+        std::vector<std::string> results, logged;
+        for (const std::string& r : Events(cli.output, "result"))
+            results.push_back(Field(r, "", "result") + " " + Field(r, "", "reason_code"));
+        for (std::string& r : results)
+            r.erase(std::remove(r.begin(), r.end(), '"'), r.end());
+        const auto rows = ReadCsv(log);
+        for (size_t i = 1; i < rows.size(); ++i)
+            logged.push_back(rows[i][kResult] + " " + rows[i][kReasonCode]);
+        EXPECT_EQ(results, c.results) << cli.output;
+        EXPECT_EQ(logged, c.results) << Slurp(log);
+        const auto last = Events(cli.output, "result");
+        if (!last.empty())
+            EXPECT_NE(Field(last.back(), "", "reason").find(c.reason), std::string::npos) << last.back();
+        const auto summary = Events(cli.output, "summary");
+        ASSERT_EQ(summary.size(), 1u) << cli.output;
+        EXPECT_NE(summary[0].find(c.summary), std::string::npos) << summary[0];
     }
 }
 
