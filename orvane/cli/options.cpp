@@ -231,6 +231,17 @@ const OptionSpec kProtocolOptions[] = {
      [](const std::string& v, Options* o, std::string*) { return o->imageName = v, true; }},
     {"--adapter", false, nullptr, kNotPath, false,
      [](const std::string& v, Options* o, std::string*) { return o->adapter = v, true; }},
+    {"--ids-at", false, nullptr, kNotPath, false,   // OFFSET:LINE
+     [](const std::string& v, Options* o, std::string* e) {
+         unsigned long long offset = 0;
+         long line = 0;
+         if (std::sscanf(v.c_str(), "%llu:%ld", &offset, &line) != 2)
+             return Fail(e, "--ids-at takes OFFSET:LINE, not " + v);
+         o->idsAt = true;
+         o->idsOffset = offset;
+         o->idsLine = line;
+         return true;
+     }},
 };
 
 const OptionSpec* FindOption(const std::string& name)
@@ -400,6 +411,8 @@ std::vector<std::string> ChildArguments(const Options& o, const std::string& por
     args.insert(args.end(), {"--port", port, "--image", image, "--child-image", o.imageName});
     if (!o.adapter.empty())
         args.insert(args.end(), {"--adapter", o.adapter});
+    if (o.idsAt)
+        args.insert(args.end(), {"--ids-at", std::to_string(o.idsOffset) + ":" + std::to_string(o.idsLine)});
     if (o.watch)
         args.push_back("--watched");
     args.push_back("--child");

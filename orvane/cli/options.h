@@ -2,6 +2,7 @@
 #ifndef ORVANE_CLI_OPTIONS_H
 #define ORVANE_CLI_OPTIONS_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,9 @@ struct Options
     bool watched = false;        // the child of --watch: a port gone while waiting ends it quietly
     std::string imageName;       // what the log calls the image (the parent's file)
     std::string adapter;         // the adapter's identity, as the parent found it
+    bool idsAt = false;          // a file of unit ids read on from where the port's last station left it
+    uint64_t idsOffset = 0;
+    long idsLine = 0;
 
     // The options in effect, in the order they were applied: what a child
     // is passed on.

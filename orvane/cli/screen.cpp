@@ -73,6 +73,20 @@ void Screen::Gone()
         Emit(Tagged(kTagGone, "gone"));
 }
 
+void Screen::Tag(char tag, const std::string& text)
+{
+    if (mode_ == kChild)
+        Emit(Tagged(tag, text));
+}
+
+bool Screen::TagOf(const std::string& line, char tag, std::string* text)
+{
+    if (line.size() < 2 || line[0] != tag || line[1] != '\t')
+        return false;
+    *text = line.substr(2);
+    return true;
+}
+
 bool Screen::IsGone(const std::string& line)
 {
     return line.size() >= 2 && line[0] == kTagGone && line[1] == '\t';
@@ -177,6 +191,7 @@ bool Screen::FromChild(int row, const std::string& line, int* pass, int* fail)
         Event(text);
         return false;
     case kTagGone:
+    case kTagIdsAt:
         return false;
     default:
         Note(row, text);

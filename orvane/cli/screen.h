@@ -25,6 +25,11 @@ public:
     void Counts(int pass, int fail);
     // A child of --watch tells its parent that its port went away.
     void Gone();
+    // A line for the parent to act on rather than show (a child's only):
+    // kTagIdsAt, ...
+    void Tag(char tag, const std::string& text);
+    static bool TagOf(const std::string& line, char tag, std::string* text);
+    static const char kTagIdsAt = 'I';   // where a file of unit ids stands: "OFFSET LINE"
     // A JSON event, one whole line on standard output (a child's go to its
     // parent, which writes them out one by one).
     void Event(const std::string& json);

@@ -107,8 +107,8 @@ int RunPort(const Options& options, Screen& screen)
         Banner(screen, o, image);
     UnitIds ids;
     if (!o.unitIdFrom.empty()) {
-        if (!ids.Open(UnitIdPath(o, c.port), &error)) {
-            screen.Note(0, c.port + "  " + error);
+        if (!ids.Open(UnitIdPath(o, c.port), &error) || (o.idsAt && !ids.Seek(o.idsOffset, o.idsLine))) {
+            screen.Note(0, c.port + "  " + (error.empty() ? "cannot read the unit ids on from where they stood" : error));
             return done(kExitUsage);
         }
         c.ids = &ids;

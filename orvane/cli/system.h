@@ -72,6 +72,31 @@ private:
     State* state_;
 };
 
+// A file, a FIFO or the console read a byte at a time, so that nothing is
+// taken from it beyond what was asked for (another process may read on
+// where this one stops).  A FIFO is opened so that it never reads as ended
+// (its writers may come and go) and without waiting for a writer.
+class ByteSource
+{
+public:
+    ByteSource();
+    ~ByteSource();
+    ByteSource(const ByteSource&) = delete;
+    ByteSource& operator=(const ByteSource&) = delete;
+    // path: a file or FIFO, "-" the console.  False with a reason.
+    bool Open(const std::string& path, std::string* error);
+    // 1: a byte in *c; 0: the end (a file that has ended); -1: none came
+    // within ms.
+    int Read(char* c, int ms);
+    // A file goes on from offset; false for a FIFO or the console.
+    bool Seek(uint64_t offset);
+    bool IsFile() const;
+
+private:
+    struct State;
+    State* state_;
+};
+
 // Leaves the process at once with the code, whatever other threads do.
 [[noreturn]] void QuitNow(int code);
 

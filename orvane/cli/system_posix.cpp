@@ -379,3 +379,73 @@ void Children::Interrupt(int child)
     if (child >= 0 && size_t(child) < children_.size() && !children_[size_t(child)]->ended)
         kill(children_[size_t(child)]->pid, SIGINT);
 }
+
+// ---- a byte at a time ---------------------------------------------------------
+
+struct ByteSource::State
+{
+    int fd = -1;
+    bool owned = false;   // not the console's
+    bool file = false;
+};
+
+ByteSource::ByteSource() : state_(new State) {}
+
+ByteSource::~ByteSource()
+{
+    if (state_->owned)
+        close(state_->fd);
+    delete state_;
+}
+
+bool ByteSource::Open(const std::string& path, std::string* error)
+{
+    if (path == "-") {
+        state_->fd = STDIN_FILENO;
+        return true;
+    }
+    struct stat st {};
+    const bool found = stat(path.c_str(), &st) == 0;
+    // A folder opens too, and would read as a list that has ended.
+    if (found && S_ISDIR(st.st_mode)) {
+        *error = "cannot read the unit ids from " + path + ": it is a folder";
+        return false;
+    }
+    // Opened for writing too, a FIFO has a writer for good: it never reads
+    // as ended between the feeder's lines, and the open does not wait.
+    const bool fifo = found && S_ISFIFO(st.st_mode);
+    state_->fd = open(path.c_str(), (fifo ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+    if (state_->fd < 0) {
+        *error = "cannot read the unit ids from " + path;
+        return false;
+    }
+    state_->owned = true;
+    state_->file = S_ISREG(st.st_mode);
+    return true;
+}
+
+int ByteSource::Read(char* c, int ms)
+{
+    pollfd p{state_->fd, POLLIN, 0};
+    const int ready = poll(&p, 1, ms);
+    if (ready < 0 && errno == EINTR)
+        return -1;
+    if (ready == 0)
+        return -1;
+    const ssize_t n = ready > 0 ? read(state_->fd, c, 1) : -1;
+    if (n == 1)
+        return 1;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return -1;
+    return 0;   // the end, or a read that failed: nothing more comes
+}
+
+bool ByteSource::Seek(uint64_t offset)
+{
+    return state_->file && lseek(state_->fd, off_t(offset), SEEK_SET) == off_t(offset);
+}
+
+bool ByteSource::IsFile() const
+{
+    return state_->file;
+}

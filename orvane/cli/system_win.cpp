@@ -4,6 +4,10 @@
 #include "orvane/platform.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <filesystem>
 
@@ -350,4 +354,101 @@ HANDLE ChildrenJob()
         return h;
     }();
     return hJob;
+}
+
+// ---- a byte at a time ---------------------------------------------------------
+
+// A file is read directly.  A pipe or the console can only be waited on in
+// a read, so a thread of its own reads one byte there when one is asked for,
+// and never a byte more.
+struct ByteSource::State
+{
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    bool owned = false;   // not the console's
+    bool file = false;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool asked = false, got = false, ended = false, reading = false;
+    char byte = 0;
+};
+
+ByteSource::ByteSource() : state_(new State) {}
+
+ByteSource::~ByteSource()
+{
+    // A thread still waiting in a read keeps the state (and the handle):
+    // the process ends with it.
+    {
+        std::lock_guard<std::mutex> hold(state_->lock);
+        if (state_->reading)
+            return;
+    }
+    if (state_->owned)
+        CloseHandle(state_->hFile);
+    delete state_;
+}
+
+bool ByteSource::Open(const std::string& path, std::string* error)
+{
+    if (path == "-") {
+        state_->hFile = GetStdHandle(STD_INPUT_HANDLE);
+    } else {
+        const DWORD dwAttributes = GetFileAttributesA(path.c_str());
+        if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            *error = "cannot read the unit ids from " + path + ": it is a folder";
+            return false;
+        }
+        state_->hFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, NULL);
+        state_->owned = true;
+    }
+    if (state_->hFile == INVALID_HANDLE_VALUE || state_->hFile == NULL) {
+        state_->owned = false;
+        *error = "cannot read the unit ids from " + path;
+        return false;
+    }
+    state_->file = GetFileType(state_->hFile) == FILE_TYPE_DISK;
+    return true;
+}
+
+int ByteSource::Read(char* c, int ms)
+{
+    State* s = state_;
+    DWORD dwRead = 0;
+    if (s->file)
+        return ReadFile(s->hFile, c, 1, &dwRead, NULL) && dwRead == 1 ? 1 : 0;
+    std::unique_lock<std::mutex> hold(s->lock);
+    if (!s->asked && !s->got && !s->ended) {
+        s->asked = s->reading = true;
+        std::thread([s] {
+            char byte = 0;
+            DWORD dwGot = 0;
+            const bool ok = ReadFile(s->hFile, &byte, 1, &dwGot, NULL) && dwGot == 1;
+            std::lock_guard<std::mutex> done(s->lock);
+            s->asked = s->reading = false;
+            s->got = ok;
+            s->ended = !ok;
+            s->byte = byte;
+            s->changed.notify_all();
+        }).detach();
+    }
+    s->changed.wait_for(hold, std::chrono::milliseconds(ms), [s] { return s->got || s->ended; });
+    if (s->got) {
+        s->got = false;
+        *c = s->byte;
+        return 1;
+    }
+    return s->ended ? 0 : -1;
+}
+
+bool ByteSource::Seek(uint64_t offset)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset);
+    return state_->file && SetFilePointerEx(state_->hFile, at, NULL, FILE_BEGIN);
+}
+
+bool ByteSource::IsFile() const
+{
+    return state_->file;
 }

@@ -89,6 +89,10 @@ bool ReadUnitId()
     if (!read)
         return false;
     c.idKnown = true;
+    uint64_t offset = 0;
+    long line = 0;
+    if (c.options->watched && c.ids->Position(&offset, &line))   // for the port's next station
+        c.screen->Tag(Screen::kTagIdsAt, std::to_string(offset) + " " + std::to_string(line));
     Note(c.unitId.empty() ? std::string("unit id: none (the list of ids has ended)") : "unit id " + c.unitId);
     Event(UnitEvent("unit_id").Str("unit_id", c.unitId).Done());
     gUnit.stageSince = Clock::now();   // the wait for the id is not the module's

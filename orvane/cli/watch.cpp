@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <map>
 #include <cstdlib>
 #include <numeric>
 #include <set>
@@ -156,6 +158,8 @@ int RunWatch(const Options& options)
     }
 
     std::vector<WatchedPort> ports;
+    // Where each file of unit ids stands, for the next station that reads it.
+    std::map<std::string, std::pair<uint64_t, long>> idsAt;
     std::vector<size_t> portOf;   // child -> port
     Children children;
     FolderWatch watch;
@@ -177,6 +181,12 @@ int RunWatch(const Options& options)
     auto start = [&](WatchedPort& p) {
         const std::string copy = folder + "/port" + std::to_string(p.row) + ".bin";
         o.adapter = p.adapter;
+        const auto at = idsAt.find(UnitIdPath(o, p.name));
+        o.idsAt = at != idsAt.end();
+        if (o.idsAt) {
+            o.idsOffset = at->second.first;
+            o.idsLine = at->second.second;
+        }
         p.childDevice = p.device;
         p.childGone = p.interrupted = p.waitForChange = p.absentSinceStart = false;
         p.childPass = p.childFail = 0;
@@ -253,6 +263,14 @@ int RunWatch(const Options& options)
                     WatchedPort& p = ports[portOf[size_t(child)]];
                     if (Screen::IsGone(line)) {
                         p.childGone = true;
+                        return;
+                    }
+                    std::string at;
+                    if (Screen::TagOf(line, Screen::kTagIdsAt, &at)) {
+                        unsigned long long offset = 0;
+                        long number = 0;
+                        if (std::sscanf(at.c_str(), "%llu %ld", &offset, &number) == 2)
+                            idsAt[UnitIdPath(o, p.name)] = {offset, number};
                         return;
                     }
                     if (!line.empty() && (line[0] == 'L' || line[0] == 'M') && line.size() > 2) {

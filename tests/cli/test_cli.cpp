@@ -902,6 +902,78 @@ int Leftovers(const fs::path& folder)
 
 } // namespace bench
 
+// Each unit's id is read when the unit asks for it and belongs to that unit
+// alone: a station that ends (an adapter pulled out, plugged back in) leaves
+// the ids it did not take for the next one, from a FIFO as from a file.
+TEST_F(OrvaneCli, IdsBelongToOneUnit)
+{
+    struct Case
+    {
+        const char* name;
+        bool fifo;                        // the ids come through a FIFO (a scanner program), else a file
+        std::string ids;                  // what it holds at first
+        std::string late;                 // what comes into the FIFO before the last unit
+        std::vector<std::string> args;    // {folder} stands for the test's folder
+        int units;                        // --watch: each unit on the adapter plugged in again
+        int code;
+        std::vector<std::string> unitIds; // each result's
+        std::string text;                 // in the text
+    };
+    const Case cases[] = {
+        {"a FIFO across a replug", true, "A1\nA2\nA3\n", "A4\n", {}, 2, 0, {"A1", "A2"}, ""},
+        {"a file across a replug", false, "A1\nA2\nA3\n", "", {}, 2, 0, {"A1", "A2"}, ""},
+    };
+    const fs::path hub = folder / "hub";
+    fs::create_directory(hub);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path ids = folder / "com1.ids", text = folder / "text.txt";
+        fs::remove(ids);
+        std::unique_ptr<bench::Fifo> fifo;
+        if (c.fifo) {
+            fifo = std::make_unique<bench::Fifo>(ids);
+            EXPECT_EQ(write(fifo->fd, c.ids.data(), c.ids.size()), ssize_t(c.ids.size()));
+        } else {
+            std::ofstream(ids) << c.ids;
+        }
+        std::vector<std::string> args = {"--image", image, "--log", log, "--json"};
+        if (c.units > 0)
+            args.insert(args.end(), {"--watch", "--match", (hub / "com?").string(), "--unit-id-from",
+                                     (folder / "{port}.ids").string()});
+        for (std::string a : c.args) {
+            for (size_t at; (at = a.find("{folder}")) != std::string::npos;)
+                a.replace(at, 8, folder.string());
+            args.push_back(a);
+        }
+        std::unique_ptr<Module> module;
+        if (c.units > 0)
+            module = std::make_unique<Module>(hub, "com1", "--no-pace --power-on-crs none");
+        Cli cli(args, text.string());
+        for (int u = 1; u <= c.units; ++u) {
+            if (u > 1) {
+                ASSERT_EQ(module->Ask("unplug"), "ok");
+                ASSERT_TRUE(cli.WaitFor("\"event\":\"port_removed\"", size_t(u - 1))) << Slurp(text);
+                ASSERT_EQ(module->Ask("plug"), "ok");
+            }
+            ASSERT_TRUE(cli.WaitFor("\"event\":\"port_added\"", size_t(u))) << Slurp(text);
+            if (u == c.units && fifo)
+                EXPECT_EQ(write(fifo->fd, c.late.data(), c.late.size()), ssize_t(c.late.size()));
+            ASSERT_EQ(module->Ask("power on"), "ok");
+            ASSERT_TRUE(cli.WaitFor("\"event\":\"result\"", size_t(u))) << Slurp(text);
+        }
+        if (c.units > 0)
+            cli.Interrupt();
+        EXPECT_EQ(cli.Wait(), c.code) << Slurp(text);
+        std::vector<std::string> unitIds;
+        for (const std::string& r : Events(cli.output, "result"))
+            unitIds.push_back(Field(r, "", "unit_id"));
+        for (std::string& id : unitIds)
+            id.erase(std::remove(id.begin(), id.end(), '"'), id.end());
+        EXPECT_EQ(unitIds, c.unitIds) << cli.output;
+        EXPECT_NE((cli.output + Slurp(text)).find(c.text), std::string::npos) << Slurp(text);
+    }
+}
+
 // Four ports, 25 units each, every unit's id fed through its port's FIFO:
 // 100 units logged with their ids on the ports they were fed to, none torn,
 // missing or twice; the report over that log is what the raw lines say.
