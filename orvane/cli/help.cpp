@@ -146,16 +146,20 @@ OPTIONS
         a bench keeps (/srv/bench/port?) is followed as well.
 
     --unit-id TEXT
-        The id of the unit (its serial number, its label).
+        The id of the unit (its serial number, its label): one unit, so not
+        with several ports, --station or --watch.
 
     --unit-id-from FILE
         A line per unit, read when the unit has answered the wake-up (a
         unit waits there until its line has come): a file, a FIFO that a
         scanner program writes, or - for the console, where a barcode
         scanner types the label and Enter (one port only).  {port} in FILE
-        stands for the port's name (its last path part: ttyUSB0, COM12), so
-        that each port has its own: --unit-id-from /run/bench/{port}.ids.
-        An empty line is a unit without an id.
+        stands for the port's name (its last path part: ttyUSB0, COM12),
+        {serial} for its adapter's serial number (the same whatever port
+        the adapter gets), so that each port has its own:
+        --unit-id-from /run/bench/{port}.ids.  With several ports or
+        --watch FILE must hold one of them.  A line is read when a unit
+        asks for it, never ahead.  An empty line is a unit without an id.
 
     --operator NAME, --bench NAME, --image-name LABEL
         Who runs the bench, which bench it is, and the image's label (its

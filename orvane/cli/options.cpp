@@ -210,7 +210,7 @@ const OptionSpec kOptions[] = {
     {"--job", false, nullptr, kNotPath, false, [](const std::string&, Options*, std::string*) { return true; }},
     {"--unit-id", false, nullptr, kNotPath, true,
      [](const std::string& v, Options* o, std::string* e) { return ApplyText("--unit-id", v, true, &o->unitId, e); }},
-    {"--unit-id-from", false, "unit-id-from", kPath, true,
+    {"--unit-id-from", false, "unit-id-from", kPath, false,
      [](const std::string& v, Options* o, std::string*) { return o->unitIdFrom = v, true; }},
     {"--operator", false, "operator", kNotPath, true,
      [](const std::string& v, Options* o, std::string* e) { return ApplyText("--operator", v, false, &o->operatorName, e); }},
@@ -231,6 +231,8 @@ const OptionSpec kProtocolOptions[] = {
      [](const std::string& v, Options* o, std::string*) { return o->imageName = v, true; }},
     {"--adapter", false, nullptr, kNotPath, false,
      [](const std::string& v, Options* o, std::string*) { return o->adapter = v, true; }},
+    {"--child-unit-id-from", false, nullptr, kNotPath, false,   // the port's own, made by the parent
+     [](const std::string& v, Options* o, std::string*) { return o->unitIdFrom = v, o->idsMade = true; }},
     {"--ids-at", false, nullptr, kNotPath, false,   // OFFSET:LINE
      [](const std::string& v, Options* o, std::string* e) {
          unsigned long long offset = 0;
@@ -390,8 +392,17 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
         return Fail(error, o->image.empty() ? "--image is missing" : "--port is missing");
     if (!o->unitId.empty() && !o->unitIdFrom.empty())
         return Fail(error, "--unit-id and --unit-id-from: give one");
-    if (o->unitIdFrom == "-" && (o->watch || o->ports.size() > 1))
+    const bool severalUnits = o->ports.size() > 1 || o->station || o->watch;
+    if (!o->unitId.empty() && severalUnits)
+        return Fail(error, "--unit-id names one unit; with several ports, --station or --watch each unit's id comes "
+                           "from --unit-id-from");
+    const bool severalPorts = o->ports.size() > 1 || o->watch;
+    if (o->unitIdFrom == "-" && severalPorts)
         return Fail(error, "--unit-id-from - reads the console, for one port only; give each port a file ({port} in its name)");
+    if (severalPorts && !o->unitIdFrom.empty() && o->unitIdFrom.find("{port}") == std::string::npos &&
+        o->unitIdFrom.find("{serial}") == std::string::npos)
+        return Fail(error, "--unit-id-from " + o->unitIdFrom + ": with several ports or --watch it needs {port} or "
+                           "{serial} in its name, so that each port reads ids of its own");
     if (o->child && o->ports.size() != 1)
         return Fail(error, "a child runs one port");
     return true;
@@ -411,6 +422,8 @@ std::vector<std::string> ChildArguments(const Options& o, const std::string& por
     args.insert(args.end(), {"--port", port, "--image", image, "--child-image", o.imageName});
     if (!o.adapter.empty())
         args.insert(args.end(), {"--adapter", o.adapter});
+    if (!o.unitIdFrom.empty())
+        args.insert(args.end(), {"--child-unit-id-from", o.unitIdFrom});
     if (o.idsAt)
         args.insert(args.end(), {"--ids-at", std::to_string(o.idsOffset) + ":" + std::to_string(o.idsLine)});
     if (o.watch)
@@ -419,13 +432,29 @@ std::vector<std::string> ChildArguments(const Options& o, const std::string& por
     return args;
 }
 
-std::string UnitIdPath(const Options& o, const std::string& port)
+bool UnitIdPath(const Options& o, const std::string& port, const std::string& serial, std::string* path,
+                std::string* error)
 {
-    std::string path = o.unitIdFrom;
+    if (o.idsMade || o.unitIdFrom == "-") {
+        *path = o.unitIdFrom;
+        return true;
+    }
     const size_t slash = port.find_last_of("/\\");
     const std::string name = slash == std::string::npos ? port : port.substr(slash + 1);
-    // On past what was put in: a port's name may hold "{port}" itself.
-    for (size_t at = 0; (at = path.find("{port}", at)) != std::string::npos; at += name.size())
-        path.replace(at, 6, name);
-    return path;
+    path->clear();
+    for (size_t at = 0; at < o.unitIdFrom.size();) {
+        if (o.unitIdFrom.compare(at, 6, "{port}") == 0) {
+            *path += name;
+            at += 6;
+        } else if (o.unitIdFrom.compare(at, 8, "{serial}") == 0) {
+            if (serial.empty())
+                return Fail(error, "--unit-id-from " + o.unitIdFrom + ": the adapter on " + port +
+                                       " has no serial number for {serial}");
+            *path += serial;
+            at += 8;
+        } else {
+            *path += o.unitIdFrom[at++];
+        }
+    }
+    return true;
 }

@@ -69,6 +69,7 @@ struct Options
     bool watched = false;        // the child of --watch: a port gone while waiting ends it quietly
     std::string imageName;       // what the log calls the image (the parent's file)
     std::string adapter;         // the adapter's identity, as the parent found it
+    bool idsMade = false;        // unitIdFrom is the port's own, {port} and {serial} made by the parent
     bool idsAt = false;          // a file of unit ids read on from where the port's last station left it
     uint64_t idsOffset = 0;
     long idsLine = 0;
@@ -98,8 +99,12 @@ std::vector<std::string> ChildArguments(const Options& options, const std::strin
                                         const std::string& image);
 
 // --unit-id-from for one port: {port} becomes the port's own name (its last
-// path part), so each port of a bench can have a file or FIFO of its own.
-std::string UnitIdPath(const Options& options, const std::string& port);
+// path part) and {serial} its adapter's serial number (the same whatever
+// port the adapter gets), so each port of a bench can have a file or FIFO of
+// its own.  False with the reason when {serial} is asked for and the adapter
+// has none.  A child's is its parent's, made already.
+bool UnitIdPath(const Options& options, const std::string& port, const std::string& serial, std::string* path,
+                std::string* error);
 
 // The --help text (help.cpp).
 const char* HelpText();

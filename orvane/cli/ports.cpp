@@ -101,6 +101,15 @@ std::string AdapterIdentity(const std::string& port, const std::vector<PortInfo>
     return std::string();
 }
 
+std::string AdapterSerial(const std::string& port, const std::vector<PortInfo>& ports)
+{
+    const std::string device = PortDevice(port);
+    for (const PortInfo& p : ports)
+        if (p.name == port || PortDevice(p.name) == device)
+            return p.serial;
+    return std::string();
+}
+
 bool MatchesText(const std::string& pattern, const std::string& text)
 {
     // Iterative glob: the last * seen can take one more character on a miss.

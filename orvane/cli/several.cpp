@@ -56,11 +56,16 @@ int RunPorts(const Options& options)
     std::vector<int> pass(n, 0), fail(n, 0);
     for (size_t i = 0; i < n; ++i) {
         const std::string copy = folder + "/port" + std::to_string(i + 1) + ".bin";
-        if (folder.empty() || !CopyImage(o.image, copy)) {
+        Options child = o;
+        child.adapter = AdapterIdentity(o.ports[i], known);
+        if (!UnitIdPath(o, o.ports[i], AdapterSerial(o.ports[i], known), &child.unitIdFrom, &error)) {
+            codes[i] = kExitUsage;
+            screen.Note(0, "orvane-cli: " + error);
+        } else if (folder.empty() || !CopyImage(o.image, copy)) {
             codes[i] = kExitImage;
             EarlyResult(screen, o, o.ports[i], image,
                         EarlyFailure(kExitImage, "cannot copy the image to a temporary folder", "image_unreadable"));
-        } else if (o.adapter = AdapterIdentity(o.ports[i], known), !children.Start(ChildArguments(o, o.ports[i], copy))) {
+        } else if (!children.Start(ChildArguments(child, o.ports[i], copy))) {
             codes[i] = kExitPort;
             EarlyResult(screen, o, o.ports[i], image,
                         EarlyFailure(kExitPort, "cannot start a process for the port", "port_open"));

@@ -44,8 +44,12 @@ void Stamp(UnitRecord* r, const Options& o, const std::string& port, const Image
 int RunPort(const Options& options, Screen& screen)
 {
     Options o = options;
-    if (!o.child)
-        o.adapter = AdapterIdentity(o.ports[0], ListPorts(false));
+    std::string serial;
+    if (!o.child) {
+        const std::vector<PortInfo> known = ListPorts(false);
+        o.adapter = AdapterIdentity(o.ports[0], known);
+        serial = AdapterSerial(o.ports[0], known);
+    }
     ImageInfo image;
     image.name = o.imageName.empty() ? BaseName(o.image) : o.imageName;
     UnitContext c;
@@ -107,7 +111,9 @@ int RunPort(const Options& options, Screen& screen)
         Banner(screen, o, image);
     UnitIds ids;
     if (!o.unitIdFrom.empty()) {
-        if (!ids.Open(UnitIdPath(o, c.port), &error) || (o.idsAt && !ids.Seek(o.idsOffset, o.idsLine))) {
+        std::string path;
+        if (!UnitIdPath(o, c.port, serial, &path, &error) || !ids.Open(path, &error) ||
+            (o.idsAt && !ids.Seek(o.idsOffset, o.idsLine))) {
             screen.Note(0, c.port + "  " + (error.empty() ? "cannot read the unit ids on from where they stood" : error));
             return done(kExitUsage);
         }

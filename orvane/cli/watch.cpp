@@ -29,7 +29,8 @@ const auto kGoneGrace = std::chrono::seconds(2);
 
 struct WatchedPort
 {
-    std::string name, device, adapter;
+    std::string name, device, adapter, serial;
+    std::string ids;                // its stations' --unit-id-from
     int row = 0;
     bool present = false;
     int child = -1;                 // running: its number; -1 none
@@ -180,17 +181,25 @@ int RunWatch(const Options& options)
     };
     auto start = [&](WatchedPort& p) {
         const std::string copy = folder + "/port" + std::to_string(p.row) + ".bin";
-        o.adapter = p.adapter;
-        const auto at = idsAt.find(UnitIdPath(o, p.name));
-        o.idsAt = at != idsAt.end();
-        if (o.idsAt) {
-            o.idsOffset = at->second.first;
-            o.idsLine = at->second.second;
+        Options child = o;
+        child.adapter = p.adapter;
+        std::string why;
+        if (!UnitIdPath(o, p.name, p.serial, &p.ids, &why)) {
+            screen.Note(0, p.name + "  cannot start its station: " + why);
+            p.stopped = true;
+            return;
+        }
+        child.unitIdFrom = p.ids;
+        const auto at = idsAt.find(p.ids);
+        child.idsAt = at != idsAt.end();
+        if (child.idsAt) {
+            child.idsOffset = at->second.first;
+            child.idsLine = at->second.second;
         }
         p.childDevice = p.device;
         p.childGone = p.interrupted = p.waitForChange = p.absentSinceStart = false;
         p.childPass = p.childFail = 0;
-        if (!CopyImage(o.image, copy) || !children.Start(ChildArguments(o, p.name, copy))) {
+        if (!CopyImage(o.image, copy) || !children.Start(ChildArguments(child, p.name, copy))) {
             screen.Note(0, p.name + "  cannot start its station; it is tried again when the port comes back");
             p.stopped = true;
             return;
@@ -225,6 +234,7 @@ int RunWatch(const Options& options)
                     p.absentSinceStart = true;
                 } else if (!p.present && present) {
                     p.adapter = AdapterIdentity(it->name, {*it});
+                    p.serial = AdapterSerial(it->name, {*it});
                 }
                 p.present = present;
                 p.device = device;
@@ -235,6 +245,7 @@ int RunWatch(const Options& options)
                     p.name = q.name;
                     p.device = PortDevice(q.name);
                     p.adapter = AdapterIdentity(q.name, {q});
+                    p.serial = AdapterSerial(q.name, {q});
                     p.present = true;
                     p.row = screen.AddRow();
                     ports.push_back(p);
@@ -270,7 +281,7 @@ int RunWatch(const Options& options)
                         unsigned long long offset = 0;
                         long number = 0;
                         if (std::sscanf(at.c_str(), "%llu %ld", &offset, &number) == 2)
-                            idsAt[UnitIdPath(o, p.name)] = {offset, number};
+                            idsAt[p.ids] = {offset, number};
                         return;
                     }
                     if (!line.empty() && (line[0] == 'L' || line[0] == 'M') && line.size() > 2) {

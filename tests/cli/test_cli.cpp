@@ -902,9 +902,11 @@ int Leftovers(const fs::path& folder)
 
 } // namespace bench
 
-// Each unit's id is read when the unit asks for it and belongs to that unit
-// alone: a station that ends (an adapter pulled out, plugged back in) leaves
-// the ids it did not take for the next one, from a FIFO as from a file.
+// Each unit's id belongs to that unit alone.  It is read when the unit asks
+// for it: a station that ends (an adapter pulled out and plugged back in)
+// leaves what it did not take for the next, from a FIFO as from a file.
+// Ports that would share one list, or one --unit-id for many units, are
+// refused; an id from a file is checked as --unit-id is.
 TEST_F(OrvaneCli, IdsBelongToOneUnit)
 {
     struct Case
@@ -914,20 +916,29 @@ TEST_F(OrvaneCli, IdsBelongToOneUnit)
         std::string ids;                  // what it holds at first
         std::string late;                 // what comes into the FIFO before the last unit
         std::vector<std::string> args;    // {folder} stands for the test's folder
-        int units;                        // --watch: each unit on the adapter plugged in again
+        int units;                        // 0: refused; with --watch, each unit after a replug
         int code;
         std::vector<std::string> unitIds; // each result's
         std::string text;                 // in the text
+        std::string idsName = "com1.ids";
     };
+    const std::string watch = "--watch --match {folder}/hub/com? --unit-id-from {folder}/{port}.ids";
     const Case cases[] = {
-        {"a FIFO across a replug", true, "A1\nA2\nA3\n", "A4\n", {}, 2, 0, {"A1", "A2"}, ""},
-        {"a file across a replug", false, "A1\nA2\nA3\n", "", {}, 2, 0, {"A1", "A2"}, ""},
+        {"a FIFO across a replug", true, "A1\nA2\nA3\n", "A4\n", {watch}, 2, 0, {"A1", "A2"}, ""},
+        {"a file across a replug", false, "A1\nA2\nA3\n", "", {watch}, 2, 0, {"A1", "A2"}, ""},
+        {"a file per adapter's serial number", false, "S1\n", "",
+         {"--port usb:0403:6001:A1 --unit-id-from {folder}/{serial}.ids"}, 1, 0, {"S1"}, "", "A1.ids"},
+        {"two ports, one list", false, "", "", {"--port {folder}/a,{folder}/b --unit-id-from {folder}/ids.txt"}, 0, 7,
+         {}, "with several ports or --watch it needs {port} or {serial}"},
+        {"one --unit-id for a station", false, "", "", {"--port {folder}/a --station --unit-id U1"}, 0, 7, {},
+         "--unit-id names one unit"},
     };
     const fs::path hub = folder / "hub";
     fs::create_directory(hub);
+    MakeMachine((folder / "machine").string(), (hub / "com1").string());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path ids = folder / "com1.ids", text = folder / "text.txt";
+        const fs::path ids = folder / c.idsName, text = folder / "text.txt";
         fs::remove(ids);
         std::unique_ptr<bench::Fifo> fifo;
         if (c.fifo) {
@@ -937,17 +948,17 @@ TEST_F(OrvaneCli, IdsBelongToOneUnit)
             std::ofstream(ids) << c.ids;
         }
         std::vector<std::string> args = {"--image", image, "--log", log, "--json"};
-        if (c.units > 0)
-            args.insert(args.end(), {"--watch", "--match", (hub / "com?").string(), "--unit-id-from",
-                                     (folder / "{port}.ids").string()});
-        for (std::string a : c.args) {
-            for (size_t at; (at = a.find("{folder}")) != std::string::npos;)
-                a.replace(at, 8, folder.string());
-            args.push_back(a);
-        }
+        for (const std::string& words : c.args)
+            for (std::string a : Module::Words(words)) {
+                for (size_t at; (at = a.find("{folder}")) != std::string::npos;)
+                    a.replace(at, 8, folder.string());
+                args.push_back(a);
+            }
+        const bool watching = c.args[0] == watch;
         std::unique_ptr<Module> module;
         if (c.units > 0)
             module = std::make_unique<Module>(hub, "com1", "--no-pace --power-on-crs none");
+        setenv("ORVANE_CLI_SYSROOT", (folder / "machine").c_str(), 1);
         Cli cli(args, text.string());
         for (int u = 1; u <= c.units; ++u) {
             if (u > 1) {
@@ -955,15 +966,17 @@ TEST_F(OrvaneCli, IdsBelongToOneUnit)
                 ASSERT_TRUE(cli.WaitFor("\"event\":\"port_removed\"", size_t(u - 1))) << Slurp(text);
                 ASSERT_EQ(module->Ask("plug"), "ok");
             }
-            ASSERT_TRUE(cli.WaitFor("\"event\":\"port_added\"", size_t(u))) << Slurp(text);
+            ASSERT_TRUE(cli.WaitFor(watching ? "\"event\":\"port_added\"" : "\"event\":\"unit_start\"", size_t(u)))
+                << Slurp(text);
             if (u == c.units && fifo)
                 EXPECT_EQ(write(fifo->fd, c.late.data(), c.late.size()), ssize_t(c.late.size()));
             ASSERT_EQ(module->Ask("power on"), "ok");
             ASSERT_TRUE(cli.WaitFor("\"event\":\"result\"", size_t(u))) << Slurp(text);
         }
-        if (c.units > 0)
+        if (watching)
             cli.Interrupt();
         EXPECT_EQ(cli.Wait(), c.code) << Slurp(text);
+        unsetenv("ORVANE_CLI_SYSROOT");
         std::vector<std::string> unitIds;
         for (const std::string& r : Events(cli.output, "result"))
             unitIds.push_back(Field(r, "", "unit_id"));
