@@ -159,7 +159,9 @@ OPTIONS
         the adapter gets), so that each port has its own:
         --unit-id-from /run/bench/{port}.ids.  With several ports or
         --watch FILE must hold one of them.  A line is read when a unit
-        asks for it, never ahead.  An empty line is a unit without an id.
+        asks for it, never ahead.  An empty line is a unit without an id; a
+        line with a control byte, or longer than 256 bytes, is refused
+        (naming FILE and the line) and the unit waits for the next.
 
     --operator NAME, --bench NAME, --image-name LABEL
         Who runs the bench, which bench it is, and the image's label (its

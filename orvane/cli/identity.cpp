@@ -3,6 +3,7 @@
 #include "orvane/cli/logfile.h"
 #include "orvane/cli/record.h"
 
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -18,6 +19,7 @@ std::string Trim(const std::string& text)
 
 bool UnitIds::Open(const std::string& path, std::string* error)
 {
+    path_ = path == "-" ? std::string("the console") : path;
     return source_.Open(path, error);
 }
 
@@ -30,7 +32,8 @@ bool UnitIds::Seek(uint64_t offset, long line)
     return true;
 }
 
-bool UnitIds::Next(std::string* id, const std::function<bool()>& stop)
+bool UnitIds::Next(std::string* id, const std::function<bool()>& stop,
+                   const std::function<void(const std::string&)>& refused)
 {
     const size_t kLongest = 256;
     for (;;) {
@@ -41,25 +44,37 @@ bool UnitIds::Next(std::string* id, const std::function<bool()>& stop)
                 return false;
             continue;
         }
-        if (got == 0) {
-            // The list has ended: its last line, then units without an id.
+        if (got > 0) {
+            ++pendingBytes_;
+            if (c != '\n') {
+                if (pending_.size() <= kLongest)
+                    pending_ += c;
+                continue;
+            }
+            offset_ += pendingBytes_;
+            pendingBytes_ = 0;
+        } else if (!ended_ && !pending_.empty()) {
+            ended_ = true;   // the list has ended: its last line, then units without an id
+        } else {
             ended_ = true;
-            *id = Trim(pending_);
-            pending_.clear();
+            id->clear();
             return true;
         }
-        ++pendingBytes_;
-        if (c != '\n') {
-            if (pending_.size() < kLongest)
-                pending_ += c;
-            continue;
-        }
-        offset_ += pendingBytes_;
-        pendingBytes_ = 0;
         *id = Trim(pending_);
         pending_.clear();
         ++line_;
-        return true;
+        std::string why;
+        for (unsigned char b : *id)
+            if (why.empty() && (b < 0x20 || b == 0x7F)) {
+                char hex[8];
+                std::snprintf(hex, sizeof(hex), "0x%02x", b);
+                why = std::string("holds the control byte ") + hex;
+            }
+        if (why.empty() && id->size() > kLongest)
+            why = "is longer than " + std::to_string(kLongest) + " bytes";
+        if (why.empty())
+            return true;
+        refused(path_ + ":" + std::to_string(line_) + " " + why + ", not an id; the unit waits for the next line");
     }
 }
 

@@ -22,14 +22,19 @@ public:
     bool Open(const std::string& path, std::string* error);
     // A file read on from where an earlier station of the port left it.
     bool Seek(uint64_t offset, long line);
-    // The next id, waited for; false when stop() says so first.
-    bool Next(std::string* id, const std::function<bool()>& stop);
+    // The next id, waited for; false when stop() says so first.  A line
+    // that is no id (a control byte, such as a GS1 barcode's group separator,
+    // or longer than an id can be) goes to refused(why, naming the file and
+    // line) and the next line is waited for.
+    bool Next(std::string* id, const std::function<bool()>& stop,
+              const std::function<void(const std::string&)>& refused);
     // A file's place after the last id taken (its bytes and lines read);
     // false for a FIFO or the console, which keep their own.
     bool Position(uint64_t* offset, long* line) const;
 
 private:
     ByteSource source_;
+    std::string path_;
     std::string pending_;   // a line begun, when stop() came in the middle of it
     uint64_t pendingBytes_ = 0;
     uint64_t offset_ = 0;   // bytes taken, at the end of the last whole line

@@ -101,15 +101,6 @@ bool ParseDigest(const std::string& text, std::string* digest)
     return true;
 }
 
-// Texts that end up in log fields and events: one line, no control bytes.
-bool TextOk(const std::string& text)
-{
-    for (unsigned char c : text)
-        if (c < 0x20 || c == 0x7F)
-            return false;
-    return true;
-}
-
 bool Fail(std::string* error, const std::string& why)
 {
     *error = why;
@@ -148,7 +139,7 @@ bool ApplyMatch(const std::string& value, Options* o, std::string* error)
 // A line of text for the log and the events; some may not be empty.
 bool ApplyText(const char* name, const std::string& value, bool emptyOk, std::string* field, std::string* error)
 {
-    if (!TextOk(value) || (!emptyOk && value.empty()))
+    if (!OneLineOfText(value) || (!emptyOk && value.empty()))
         return Fail(error, std::string(name) + " takes a line of text, not \"" + value + "\"");
     *field = value;
     return true;
@@ -319,6 +310,14 @@ bool LoadJob(const std::string& path, std::vector<Entry>* entries, std::string* 
 }
 
 } // namespace
+
+bool OneLineOfText(const std::string& text)
+{
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}
 
 const char* ModelName(int nModelNo)
 {

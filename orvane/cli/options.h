@@ -86,6 +86,10 @@ struct Options
 // reason in *error (for the job file: its name and line).
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
 
+// Text that may go into a log field and an event: one line, no control
+// bytes.
+bool OneLineOfText(const std::string& text);
+
 // "MRQ-520W" for 1, ... ; "" for 0.
 const char* ModelName(int nModelNo);
 

@@ -85,6 +85,9 @@ bool ReadUnitId()
         waiting = true;
         Live("waiting for the unit id (scan the label)  " + std::to_string(int(Since(since))) + " s");
         return PortGone() || Interrupts() > gUnit.interruptBase;
+    }, [&](const std::string& why) {
+        Note("unit id refused: " + why);
+        Event(UnitEvent("warning").Str("code", "unit_id_refused").Str("text", why).Done());
     });
     if (!read)
         return false;

@@ -928,6 +928,9 @@ TEST_F(OrvaneCli, IdsBelongToOneUnit)
         {"a file across a replug", false, "A1\nA2\nA3\n", "", {watch}, 2, 0, {"A1", "A2"}, ""},
         {"a file per adapter's serial number", false, "S1\n", "",
          {"--port usb:0403:6001:A1 --unit-id-from {folder}/{serial}.ids"}, 1, 0, {"S1"}, "", "A1.ids"},
+        {"a control byte in a line of a file", false, "A\x1d" "B\nGOOD\n", "",
+         {"--port {folder}/hub/com1 --unit-id-from {folder}/com1.ids"}, 1, 0, {"GOOD"},
+         "com1.ids:1 holds the control byte 0x1d, not an id; the unit waits for the next line"},
         {"two ports, one list", false, "", "", {"--port {folder}/a,{folder}/b --unit-id-from {folder}/ids.txt"}, 0, 7,
          {}, "with several ports or --watch it needs {port} or {serial}"},
         {"one --unit-id for a station", false, "", "", {"--port {folder}/a --station --unit-id U1"}, 0, 7, {},
@@ -984,6 +987,8 @@ TEST_F(OrvaneCli, IdsBelongToOneUnit)
             id.erase(std::remove(id.begin(), id.end(), '"'), id.end());
         EXPECT_EQ(unitIds, c.unitIds) << cli.output;
         EXPECT_NE((cli.output + Slurp(text)).find(c.text), std::string::npos) << Slurp(text);
+        std::ofstream(folder / "events.json") << cli.output;
+        EXPECT_EQ(Validate(folder / "events.json"), "");
     }
 }
 
