@@ -32,17 +32,31 @@ int RunCheck(const Options& o)
                        (o.expectModel ? std::string(", expecting an ") + ModelName(o.expectModel) : "") +
                        (o.retries ? ", up to " + std::to_string(o.retries) + " retries" : "") +
                        (o.station ? ", as a station" : ""));
+    // The problems a run meets, in the order it meets them: the image, each
+    // port's unit ids, the port itself, and at the unit's end its log line.
+    std::string logWhy;
+    const bool logOk = o.log.empty() || CanAppend(o.log, &logWhy);
+    if (!logOk)
+        logWhy = "the log " + logWhy;
+    const std::vector<PortInfo> known = o.unitIdFrom.empty() ? std::vector<PortInfo>() : ListPorts(false);
     JsonArray ports;
     std::vector<int> codes;
+    int idsCode = kExitInstalled, portCode = kExitInstalled;
     for (size_t i = 0; i < o.ports.size(); ++i) {
-        std::string why;
+        std::string why, ids, idsWhy;
         const bool present = PortPresent(o.ports[i], &why);
-        codes.push_back(!imageOk ? kExitImage : present ? kExitInstalled : kExitPort);
-        screen.Note(0, "  port " + PortLabel(o, i) + (present ? "" : ": " + why));
+        const bool idsOk = o.unitIdFrom.empty() ||
+                           (UnitIdPath(o, o.ports[i], AdapterSerial(o.ports[i], known), &ids, &idsWhy) &&
+                            ByteSource::Readable(ids, &idsWhy));
+        codes.push_back(!imageOk ? kExitImage : !idsOk ? kExitUsage : !present ? kExitPort : !logOk ? kExitLog : kExitInstalled);
+        screen.Note(0, "  port " + PortLabel(o, i) + (present ? "" : ": " + why) + (ids.empty() ? "" : ", unit ids from " + ids));
+        if (!idsOk) {
+            problems.push_back(o.ports[i] + ": " + idsWhy);
+            idsCode = kExitUsage;
+        }
         if (!present) {
             problems.push_back(o.ports[i] + ": " + why);
-            if (code == kExitInstalled)
-                code = kExitPort;
+            portCode = kExitPort;
         }
         ports.Add(JsonObject()
             .Str("port", o.ports[i])
@@ -51,6 +65,10 @@ int RunCheck(const Options& o)
             .Bool("present", present)
             .Done());
     }
+    if (!logOk)
+        problems.push_back(logWhy);
+    if (code == kExitInstalled)
+        code = idsCode != kExitInstalled ? idsCode : portCode != kExitInstalled ? portCode : logOk ? code : kExitLog;
     for (const std::string& w : warnings)
         screen.Note(0, "  warning: " + w);
     for (const std::string& p : problems)

@@ -103,7 +103,9 @@ OPTIONS
         sha256, duration_s, bytes_per_s, result (PASS, FAIL, CANCELLED),
         reason, attempt, reason_code, unit_id, operator, bench,
         tool_version, image_label, adapter, boot_line, flags.  Several
-        processes may append to the same file at once.
+        processes may append to the same file at once.  A unit is PASS
+        only once its line is written: a line that cannot be written
+        fails it with exit 9, and a warning says why.
 
     --station
         After each unit wait for the next one on the same port and count
@@ -116,8 +118,9 @@ OPTIONS
 
     --check
         Open nothing and send nothing: show the image (size, SHA-256), the
-        ports as resolved, the rates, and any problem, and exit with the
-        code a run would have for it.
+        ports as resolved, the rates, and any problem (the image, each
+        port's unit ids, the ports, the log), and exit with the code a run
+        would have for it.
 
     --job FILE
         Read options from FILE: "key = value" lines (image, sha256,
@@ -210,6 +213,8 @@ EXIT STATUS
     7   the command line or the job file is wrong, or a port named by its
         adapter matches none or several ports
     8   the module is not the --expect-model one
+    9   the unit's log line could not be written (--log): the unit is not
+        PASS, however it went
     With several ports: 0 only if every port passed, otherwise the first
     non-zero code in the order the ports were given.  With --station: the
     code of the first unit that did not pass.  With --retries: the code of

@@ -17,7 +17,8 @@ enum ExitCode
     kExitPort = 5,           // the port cannot be opened or configured
     kExitCancelled = 6,      // Ctrl+C
     kExitUsage = 7,          // the command line (or the job file) is wrong
-    kExitWrongModel = 8      // the module is not the --expect-model one
+    kExitWrongModel = 8,     // the module is not the --expect-model one
+    kExitLog = 9             // the unit's log line could not be written
 };
 
 struct OptionSpec;

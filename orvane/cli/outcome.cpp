@@ -141,6 +141,16 @@ UnitRecord EarlyFailure(int code, const std::string& reason, const std::string& 
     return r;
 }
 
+void LogUnwritten(UnitRecord* r, const std::string& error)
+{
+    if (r->code != kExitInstalled)
+        return;
+    SetCode(r, kExitLog);
+    r->reasonCode = "log_unwritten";
+    r->reason = "installed, but its log line could not be written (" + error + "); check the log's folder and its "
+                "permissions";
+}
+
 RunResult Judge(const RunEnd& e)
 {
     RunResult r;

@@ -51,6 +51,10 @@ RunResult Judge(const RunEnd& end);
 // The record of a unit that never reached the module (image or port).
 UnitRecord EarlyFailure(int code, const std::string& reason, const std::string& reasonCode);
 
+// A unit whose log line could not be written: a failure of its own when
+// it had passed (exit 9, log_unwritten); a failed one keeps its code.
+void LogUnwritten(UnitRecord* record, const std::string& error);
+
 // What a technician should look at for a code, before the image or from it
 // on; "" when nothing is to be checked.
 std::string Advice(int code, bool fromImage);

@@ -41,6 +41,15 @@ const RecordField kRecordFields[] = {
 };
 const size_t kRecordFieldCount = sizeof(kRecordFields) / sizeof(kRecordFields[0]);
 
+const ReasonCode kReasonCodes[] = {
+    {"installed", kExitInstalled},     {"module_failed", kExitModuleFailed}, {"early_verdict", kExitModuleFailed},
+    {"no_verdict", kExitNoVerdict},    {"no_answer", kExitNoWake},           {"image_unreadable", kExitImage},
+    {"image_empty", kExitImage},       {"image_digest", kExitImage},         {"port_open", kExitPort},
+    {"port_setup", kExitPort},         {"port_gone", kExitPort},             {"port_stalled", kExitPort},
+    {"cancelled", kExitCancelled},     {"wrong_model", kExitWrongModel},     {"log_unwritten", kExitLog},
+};
+const size_t kReasonCodeCount = sizeof(kReasonCodes) / sizeof(kReasonCodes[0]);
+
 namespace {
 
 // The fields by column, for the log.

@@ -52,6 +52,15 @@ struct UnitRecord
     bool unit = true;            // not a field: false for a station's wait that no module answered
 };
 
+// The stable reason codes, each with its exit code.
+struct ReasonCode
+{
+    const char* name;
+    int code;
+};
+extern const ReasonCode kReasonCodes[];
+extern const size_t kReasonCodeCount;
+
 // Sets the exit code and the result that goes with it.
 void SetCode(UnitRecord* record, int code);
 

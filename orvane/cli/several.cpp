@@ -20,7 +20,7 @@ void EarlyResult(Screen& screen, const Options& o, const std::string& port, cons
     screen.Note(0, port + "  " + r.result + " (exit " + std::to_string(r.code) + ")  reason: " + r.reason);
     std::string error;
     if (!o.log.empty() && !AppendLocked(o.log, LogHeader(), LogLine(r), &error))
-        std::fprintf(stderr, "orvane-cli: %s\n", error.c_str());
+        LogUnwritten(screen, o, &r, error);
     if (o.json)
         screen.Event(ResultEvent(r));
 }

@@ -2,6 +2,7 @@
 // from the wake-up; its record logged, then shown.
 #include "orvane/cli/station.h"
 
+#include "orvane/cli/events.h"
 #include "orvane/cli/identity.h"
 #include "orvane/cli/logfile.h"
 #include "orvane/cli/outcome.h"
@@ -25,6 +26,19 @@ bool Retryable(int code)
 }
 
 } // namespace
+
+void LogUnwritten(Screen& screen, const Options& o, UnitRecord* r, const std::string& error)
+{
+    LogUnwritten(r, error);
+    screen.Note(0, r->port + "  warning: the unit's log line could not be written: " + error);
+    if (o.json)
+        screen.Event(JsonObject::Event("warning")
+                         .Str("port", r->port)
+                         .Int("attempt", r->attempt)
+                         .Str("code", "log_unwritten")
+                         .Str("text", error)
+                         .Done());
+}
 
 void Stamp(UnitRecord* r, const Options& o, const std::string& port, const ImageInfo& image)
 {
@@ -88,10 +102,11 @@ int RunPort(const Options& options, Screen& screen)
                                    return LogLine(r);
                                },
                                &error))
-            std::fprintf(stderr, "orvane-cli: %s\n", error.c_str());
+            LogUnwritten(screen, o, &r, error);
         if (!flagged)
             flag();
         ShowReport(c, r);
+        return r;
     };
     // A run of one port in this process says how the run went itself.
     auto done = [&](int code) {
@@ -167,8 +182,8 @@ int RunPort(const Options& options, Screen& screen)
                 if (!PortOpen(&error)) {
                     r = EarlyFailure(kExitPort, error, "port_open");
                     r.attempt = c.attempt;
+                    r = finish(r);
                     logged = true;
-                    finish(r);
                     break;
                 }
             }
@@ -179,9 +194,8 @@ int RunPort(const Options& options, Screen& screen)
                 stationEnded = true;
                 break;
             }
-            r = attempt;
+            r = finish(attempt);
             logged = true;
-            finish(r);
             // Under --watch a port that went away is not opened again: it
             // gets a new station when it is back.
             if (c.attempt > o.retries || !Retryable(r.code) || Interrupts() > c.interruptBase || (o.watched && PortGone()))

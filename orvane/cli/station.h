@@ -16,4 +16,8 @@ int RunPort(const Options& options, Screen& screen);
 // bench, tool version, image label, adapter).
 void Stamp(UnitRecord* record, const Options& options, const std::string& port, const ImageInfo& image);
 
+// A unit's log line that could not be written: the record says so
+// (LogUnwritten), a line and (--json) a warning event say why.
+void LogUnwritten(Screen& screen, const Options& options, UnitRecord* record, const std::string& error);
+
 #endif

@@ -43,6 +43,10 @@ bool AppendLockedAfter(const std::string& path, const std::string& header, uint6
                        const std::function<void(const std::string&)>& onLine,
                        const std::function<std::string()>& makeLine, std::string* error);
 
+// Whether a line could be appended to the file (made if missing) without
+// opening it: otherwise false with the reason.
+bool CanAppend(const std::string& path, std::string* why);
+
 // A new folder for this run's temporary files; removed with RemoveTree.
 std::string MakeTempFolder();
 void RemoveTree(const std::string& folder);
@@ -85,6 +89,8 @@ public:
     ByteSource& operator=(const ByteSource&) = delete;
     // path: a file or FIFO, "-" the console.  False with a reason.
     bool Open(const std::string& path, std::string* error);
+    // What Open would say, found without opening anything.
+    static bool Readable(const std::string& path, std::string* error);
     // 1: a byte in *c; 0: the end (a file that has ended); -1: none came
     // within ms.
     int Read(char* c, int ms);

@@ -129,6 +129,25 @@ bool AppendLockedAfter(const std::string& path, const std::string& header, uint6
     return ok;
 }
 
+bool CanAppend(const std::string& path, std::string* why)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            *why = path + " is a folder";
+        else if (access(path.c_str(), W_OK) != 0)
+            *why = path + " cannot be written: " + std::strerror(errno);
+        return why->empty();
+    }
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        *why = path + " cannot be made: there is no folder " + folder;
+    else if (access(folder.c_str(), W_OK | X_OK) != 0)
+        *why = path + " cannot be made in " + folder + ": " + std::strerror(errno);
+    return why->empty();
+}
+
 std::string MakeTempFolder()
 {
     const char* tmp = std::getenv("TMPDIR");
@@ -422,6 +441,18 @@ bool ByteSource::Open(const std::string& path, std::string* error)
     state_->owned = true;
     state_->file = S_ISREG(st.st_mode);
     return true;
+}
+
+bool ByteSource::Readable(const std::string& path, std::string* error)
+{
+    struct stat st {};
+    if (path == "-")
+        return true;
+    if (stat(path.c_str(), &st) != 0 || access(path.c_str(), R_OK) != 0)
+        *error = "cannot read the unit ids from " + path;
+    else if (S_ISDIR(st.st_mode))
+        *error = "cannot read the unit ids from " + path + ": it is a folder";
+    return error->empty();
 }
 
 int ByteSource::Read(char* c, int ms)

@@ -142,6 +142,24 @@ bool AppendLockedAfter(const std::string& path, const std::string& header, uint6
     return ok;
 }
 
+bool CanAppend(const std::string& path, std::string* why)
+{
+    const DWORD dwAttributes = GetFileAttributesA(path.c_str());
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES) {
+        if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            *why = path + " is a folder";
+        else if (dwAttributes & FILE_ATTRIBUTE_READONLY)
+            *why = path + " is read-only";
+        return why->empty();
+    }
+    const size_t slash = path.find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const DWORD dwFolder = GetFileAttributesA(folder.c_str());
+    if (dwFolder == INVALID_FILE_ATTRIBUTES || !(dwFolder & FILE_ATTRIBUTE_DIRECTORY))
+        *why = path + " cannot be made: there is no folder " + folder;
+    return why->empty();
+}
+
 std::string MakeTempFolder()
 {
     CHAR szTemp[MAX_PATH];
@@ -409,6 +427,18 @@ bool ByteSource::Open(const std::string& path, std::string* error)
     }
     state_->file = GetFileType(state_->hFile) == FILE_TYPE_DISK;
     return true;
+}
+
+bool ByteSource::Readable(const std::string& path, std::string* error)
+{
+    if (path == "-")
+        return true;
+    const DWORD dwAttributes = GetFileAttributesA(path.c_str());
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES)
+        *error = "cannot read the unit ids from " + path;
+    else if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        *error = "cannot read the unit ids from " + path + ": it is a folder";
+    return error->empty();
 }
 
 int ByteSource::Read(char* c, int ms)

@@ -1,6 +1,7 @@
 // The record's one table against the published schema: the result event's
 // properties are the table's fields, the required ones those that every
-// result event has carried since the schema began.
+// result event has carried since the schema began; its reason codes are the
+// program's, and their exit codes are codes the schema knows.
 #include "orvane/cli/record.h"
 #include "tests/support/json.h"
 
@@ -36,6 +37,18 @@ TEST(CliRecord, TheSchemasResultIsTheRecordTable)
         requiredInSchema.insert((*result)["required"][i].str());
     EXPECT_EQ(inSchema, fields);
     EXPECT_EQ(requiredInSchema, required);
+
+    std::set<std::string> reasons, reasonsInSchema;
+    std::set<int> codesInSchema;
+    for (size_t i = 0; i < (*result)["properties"]["reason_code"]["enum"].size(); ++i)
+        reasonsInSchema.insert((*result)["properties"]["reason_code"]["enum"][i].str());
+    for (size_t i = 0; i < schema["definitions"]["code"]["enum"].size(); ++i)
+        codesInSchema.insert(int(schema["definitions"]["code"]["enum"][i].num()));
+    for (size_t i = 0; i < kReasonCodeCount; ++i) {
+        reasons.insert(kReasonCodes[i].name);
+        EXPECT_EQ(codesInSchema.count(kReasonCodes[i].code), 1u) << kReasonCodes[i].name;
+    }
+    EXPECT_EQ(reasonsInSchema, reasons);
 }
 
 } // namespace
