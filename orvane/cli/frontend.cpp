@@ -92,6 +92,7 @@ void InstallEnable(HWND, int idControl, BOOL fEnable)
         gUnit.milestone = 0;
         gUnit.recent.clear();
         Observe();
+        TellUnderWay();   // the image is under way: the tick that sends it does not end before it
     } else {
         // The verdict is waited for once the image is out of the port; a
         // port that stopped taking it has nothing to drain.

@@ -4,7 +4,7 @@
 
 const char* HelpText()
 {
-    return R"(NAME
+    return R"HELP(NAME
     orvane-cli - install a firmware image into MRQ serial-to-LAN modules
 
 SYNOPSIS
@@ -215,6 +215,10 @@ EXIT STATUS
     8   the module is not the --expect-model one
     9   the unit's log line could not be written (--log): the unit is not
         PASS, however it went
+    10  the orvane-cli process running a port (with several ports, or
+        --watch) ended before its unit did (killed, or crashed): this one
+        logs the unit and sends its result, "orvane-cli's process for this
+        port ended (signal N)"
     With several ports: 0 only if every port passed, otherwise the first
     non-zero code in the order the ports were given.  With --station: the
     code of the first unit that did not pass.  With --retries: the code of
@@ -245,5 +249,5 @@ EXAMPLES
 
     The week's yield of every bench, per day:
         orvane-cli report /srv/logs/*.csv --by day
-)";
+)HELP";
 }

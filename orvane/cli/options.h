@@ -18,7 +18,8 @@ enum ExitCode
     kExitCancelled = 6,      // Ctrl+C
     kExitUsage = 7,          // the command line (or the job file) is wrong
     kExitWrongModel = 8,     // the module is not the --expect-model one
-    kExitLog = 9             // the unit's log line could not be written
+    kExitLog = 9,            // the unit's log line could not be written
+    kExitProcessEnded = 10   // the process running a port ended before its unit's record (killed, crashed)
 };
 
 struct OptionSpec;

@@ -47,6 +47,7 @@ const ReasonCode kReasonCodes[] = {
     {"image_empty", kExitImage},       {"image_digest", kExitImage},         {"port_open", kExitPort},
     {"port_setup", kExitPort},         {"port_gone", kExitPort},             {"port_stalled", kExitPort},
     {"cancelled", kExitCancelled},     {"wrong_model", kExitWrongModel},     {"log_unwritten", kExitLog},
+    {"process_ended", kExitProcessEnded},
 };
 const size_t kReasonCodeCount = sizeof(kReasonCodes) / sizeof(kReasonCodes[0]);
 

@@ -8,7 +8,6 @@ namespace {
 const char kTagNote = 'N';
 const char kTagLive = 'L';
 const char kTagMilestone = 'M';
-const char kTagCounts = 'C';
 const char kTagEvent = 'J';
 const char kTagGone = 'G';
 
@@ -141,10 +140,10 @@ void Screen::Live(int row, const std::string& text, bool milestone)
     }
 }
 
-void Screen::Counts(int pass, int fail)
+void Screen::Counts(int pass, int fail, int code)
 {
     if (mode_ == kChild)
-        Emit(Tagged(kTagCounts, std::to_string(pass) + "\t" + std::to_string(fail)));
+        Emit(Tagged(kTagCounts, std::to_string(pass) + "\t" + std::to_string(fail) + "\t" + std::to_string(code)));
 }
 
 // One port's changing line goes (its notes say it all); several ports'
@@ -192,6 +191,8 @@ bool Screen::FromChild(int row, const std::string& line, int* pass, int* fail)
         return false;
     case kTagGone:
     case kTagIdsAt:
+    case kTagAttempt:
+    case kTagRecorded:
         return false;
     default:
         Note(row, text);

@@ -1,5 +1,6 @@
 #include "orvane/cli/several.h"
 
+#include "orvane/cli/childport.h"
 #include "orvane/cli/logfile.h"
 #include "orvane/cli/outcome.h"
 #include "orvane/cli/ports.h"
@@ -54,6 +55,7 @@ int RunPorts(const Options& options)
     Children children;
     std::vector<int> codes(n, -1);
     std::vector<int> pass(n, 0), fail(n, 0);
+    std::vector<ChildPort> childPorts(n);
     for (size_t i = 0; i < n; ++i) {
         const std::string copy = folder + "/port" + std::to_string(i + 1) + ".bin";
         Options child = o;
@@ -85,9 +87,13 @@ int RunPorts(const Options& options)
             50,
             [&](int child, const std::string& line) {
                 const size_t i = portOf[size_t(child)];
-                screen.FromChild(int(i), line, &pass[i], &fail[i]);
+                if (!childPorts[i].Take(line))
+                    screen.FromChild(int(i), line, &pass[i], &fail[i]);
             },
-            [&](int child, int code) { codes[portOf[size_t(child)]] = code; });
+            [&](int child, int code) {
+                const size_t i = portOf[size_t(child)];
+                codes[i] = childPorts[i].Ended(code, screen, int(i), o, &pass[i], &fail[i]);
+            });
         if (Interrupts() > interrupts) {
             interrupts = Interrupts();
             children.Interrupt();

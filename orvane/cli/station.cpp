@@ -105,9 +105,18 @@ int RunPort(const Options& options, Screen& screen)
             LogUnwritten(screen, o, &r, error);
         if (!flagged)
             flag();
+        screen.Tag(Screen::kTagRecorded, std::to_string(r.code));   // for a parent: nothing to finish
         ShowReport(c, r);
         return r;
     };
+    // A parent is told of each attempt under way, so that it can record the
+    // unit should this process end before it does.
+    if (o.child)
+        c.underWay = [&](UnitRecord r) {
+            r.device = device;
+            Stamp(&r, o, c.port, image);
+            screen.Tag(Screen::kTagAttempt, ResultEvent(r));
+        };
     // A run of one port in this process says how the run went itself.
     auto done = [&](int code) {
         if (!o.child)
@@ -211,7 +220,7 @@ int RunPort(const Options& options, Screen& screen)
             ++c.fail;
         if (code == kExitInstalled)
             code = r.code;
-        screen.Counts(c.pass, c.fail);
+        screen.Counts(c.pass, c.fail, r.code);
         if (!o.station || r.code == kExitCancelled || r.code == kExitImage || r.code == kExitPort)
             break;
     }

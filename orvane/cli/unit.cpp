@@ -104,6 +104,18 @@ bool ReadUnitId()
 
 } // namespace
 
+void TellUnderWay()
+{
+    UnitContext& c = *gUnit.context;
+    if (!c.underWay || (c.options->station && gUnit.stage == kWake))
+        return;
+    const int now = int(gUnit.stage) * 4 + (c.idKnown ? 2 : 0) + (gUnit.modelKnown ? 1 : 0);
+    if (now == gUnit.told)
+        return;
+    gUnit.told = now;
+    c.underWay(Finish());
+}
+
 double Since(Clock::time_point t)
 {
     return std::chrono::duration<double>(Clock::now() - t).count();
@@ -244,6 +256,7 @@ UnitRecord RunUnit(UnitContext& context)
         InstallTick(context.hDlg);
         Observe();
         ReadUnitId();
+        TellUnderWay();
         if (gUnit.stage == kVerdict && !gUnit.verdictTimeSet) {
             gUnit.verdictTimeSet = true;
             if (context.options->verdictTimeout > 0)

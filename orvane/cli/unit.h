@@ -30,6 +30,9 @@ struct UnitContext
     std::string unitId;
     bool idKnown = false;
     std::vector<std::string> flags;   // the unit's first attempt's, for the others
+    // The unit's record as it stands, once the unit is one (a station's once
+    // a module has answered) and whenever it learns something.
+    std::function<void(const UnitRecord&)> underWay;
     // A second Ctrl+C while the image is sent: the unit is reported through
     // this, which does not come back.
     std::function<void(const UnitRecord&)> stopNow;

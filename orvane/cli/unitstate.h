@@ -33,6 +33,7 @@ struct UNIT
     Clock::time_point lastProgressEvent;
     int eventMilestone = -1;
     std::string live;
+    int told = -1;              // what underWay was last told (stage, id, model)
 };
 extern UNIT gUnit;
 
@@ -49,5 +50,8 @@ void Live(const std::string& text, bool milestone = false);
 void Observe();
 // The unit's report as the run stands now.
 UnitRecord Finish();
+// The record so far to whoever follows the unit (a parent), when there is
+// something new to tell.
+void TellUnderWay();
 
 #endif

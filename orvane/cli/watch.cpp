@@ -5,6 +5,7 @@
 // with the whole bench's, until Ctrl+C.
 #include "orvane/cli/watch.h"
 
+#include "orvane/cli/childport.h"
 #include "orvane/cli/events.h"
 #include "orvane/cli/ports.h"
 #include "orvane/cli/system.h"
@@ -31,6 +32,7 @@ struct WatchedPort
 {
     std::string name, device, adapter, serial;
     std::string ids;                // its stations' --unit-id-from
+    ChildPort station;              // what its station has under way
     int row = 0;
     bool present = false;
     int child = -1;                 // running: its number; -1 none
@@ -199,6 +201,7 @@ int RunWatch(const Options& options)
         p.childDevice = p.device;
         p.childGone = p.interrupted = p.waitForChange = p.absentSinceStart = false;
         p.childPass = p.childFail = 0;
+        p.station = ChildPort();
         if (!CopyImage(o.image, copy) || !children.Start(ChildArguments(child, p.name, copy))) {
             screen.Note(0, p.name + "  cannot start its station; it is tried again when the port comes back");
             p.stopped = true;
@@ -284,6 +287,8 @@ int RunWatch(const Options& options)
                             idsAt[p.ids] = {offset, number};
                         return;
                     }
+                    if (p.station.Take(line))
+                        return;
                     if (!line.empty() && (line[0] == 'L' || line[0] == 'M') && line.size() > 2) {
                         // The station's changing line, with the port's counts
                         // over every station it has had.
@@ -299,8 +304,9 @@ int RunWatch(const Options& options)
                             screen.Note(0, p.name + "  " + PassFail(p.Pass(), p.Fail()) + "; " + totals());
                     }
                 },
-                [&](int child, int code) {
+                [&](int child, int exitCode) {
                     WatchedPort& p = ports[portOf[size_t(child)]];
+                    const int code = p.station.Ended(exitCode, screen, p.row, o, &p.childPass, &p.childFail);
                     const int failed = p.childFail;
                     p.child = -1;
                     p.pass += p.childPass;
