@@ -94,7 +94,9 @@ OPTIONS
         Run a unit again from the wake-up, up to N more times, when it
         ended with no answer (3), no verdict (2) or a port that went away
         (5); never after a 302 (1), an image problem (4), a wrong model (8)
-        or Ctrl+C.  Each attempt is reported and logged.  Default 0.
+        or Ctrl+C.  A port that went away is waited for (as --wake-timeout
+        and --station wait for a module) and opened again once it is back.
+        Each attempt is reported and logged.  Default 0.
 
     --log FILE
         Append one CSV line per attempt to FILE, with a header when the

@@ -13,6 +13,7 @@
 #include "orvane/cli/system.h"
 #include "orvane/cli/unit.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -23,6 +24,37 @@ namespace {
 bool Retryable(int code)
 {
     return code == kExitNoVerdict || code == kExitNoWake || code == kExitPort;
+}
+
+// A retry on a port that went away: the same port again once it is back (an
+// adapter plugged in again, a line that is there again), waited for as the
+// wake-up waits for a module: by a station as long as it takes, otherwise
+// within --wake-timeout when there is one.  False with the reason when it
+// did not come back, or on Ctrl+C.
+bool Reopen(const UnitContext& c, std::string* error)
+{
+    const Options& o = *c.options;
+    PortClose();
+    const auto since = std::chrono::steady_clock::now();
+    c.screen->Note(0, c.port + "  the port went away: waiting for it to come back");
+    for (;;) {
+        std::string absent;
+        if (PortPresent(c.port, &absent) && PortOpen(error))
+            return true;
+        const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+        if (Interrupts() > c.interruptBase) {
+            *error = "cancelled while waiting for the port to come back";
+            return false;
+        }
+        if (!o.station && o.wakeTimeout > 0 && waited > o.wakeTimeout) {
+            char text[96];
+            std::snprintf(text, sizeof(text), "the port went away and did not come back within %g s", o.wakeTimeout);
+            *error = text;
+            return false;
+        }
+        c.screen->Live(0, c.port + "  waiting for the port to come back  " + std::to_string(int(waited)) + " s");
+        PortWait(100);
+    }
 }
 
 } // namespace
@@ -184,19 +216,17 @@ int RunPort(const Options& options, Screen& screen)
         c.idKnown = !o.unitId.empty();
         c.flags.clear();
         for (c.attempt = 1;; ++c.attempt) {
-            if (c.attempt > 1 && PortGone()) {
-                // The same port again (an adapter plugged back in, a line
-                // that is there again).
-                PortClose();
-                if (!PortOpen(&error)) {
-                    r = EarlyFailure(kExitPort, error, "port_open");
-                    r.attempt = c.attempt;
-                    r = finish(r);
-                    logged = true;
+            UnitRecord attempt;
+            if (c.attempt > 1 && PortGone() && !Reopen(c, &error)) {
+                if (Interrupts() > c.interruptBase) {
+                    stationEnded = true;   // the unit as its last attempt left it
                     break;
                 }
+                attempt = EarlyFailure(kExitPort, error, "port_gone");
+                attempt.attempt = c.attempt;
+            } else {
+                attempt = RunUnit(c);
             }
-            UnitRecord attempt = RunUnit(c);
             if (!attempt.unit) {
                 // Ctrl+C while a station waited for a module: no unit, or
                 // (a retry's wake-up) the unit as its last attempt left it.

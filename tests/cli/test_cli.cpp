@@ -602,28 +602,41 @@ TEST_F(OrvaneCli, RetriesOnlyWhereTheyCanHelp)
     EXPECT_EQ(ReadCsv(log).size(), 2u) << "a 302 is one attempt";
 }
 
-// A line that hangs up ends the unit with exit 5 in any phase, and a retry
-// opens the port again.
+// A line that hangs up ends the unit with exit 5 in any phase; a retry
+// waits for the port to come back (an adapter plugged in again) and opens it
+// again.
 TEST_F(OrvaneCli, PortThatGoesAwayEndsTheUnit)
 {
     image = MakeImage("image.bin", 40000, 1);
-    struct Case { const char* name; const char* module; bool hangupAtWake; std::string reason; };
+    struct Case { const char* name; const char* module; const char* atWake; std::string reason; int code; };
     const Case cases[] = {
-        {"waking", "--no-pace --power-on-crs none", true, "stopped waking the boot monitor: the port went away"},
-        {"mid-image", "--hangup-offset 2000", false,
-         "stopped sending the image: the port went away with \\d+ of 40000 bytes taken; last received \"prog 200\""},
+        {"waking", "--no-pace --power-on-crs none", "hangup", "stopped waking the boot monitor: the port went away", 5},
+        {"mid-image", "--hangup-offset 2000", nullptr,
+         "stopped sending the image: the port went away with \\d+ of 40000 bytes taken; last received \"prog 200\"", 5},
+        {"unplugged, plugged back in for the retry", "--no-pace --power-on-crs none", "unplug",
+         "stopped waking the boot monitor: the port went away", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Module module(folder, c.name, c.module);
-        Cli cli(Args(module.link, {"--verdict-timeout", "60"}));
-        if (c.hangupAtWake) {
+        fs::remove(log);
+        Module module(folder, "com" + std::to_string(&c - cases + 1), c.module);
+        Cli cli(Args(module.link, {"--verdict-timeout", "60", "--retries", c.code ? "0" : "1"}));
+        if (c.atWake) {
             ASSERT_TRUE(cli.WaitFor("Turn the power on")) << cli.output;
-            EXPECT_EQ(module.Ask("hangup"), "ok");
+            EXPECT_EQ(module.Ask(c.atWake), "ok");
         }
-        EXPECT_EQ(cli.Wait(), 5) << cli.output;
+        if (c.code == 0) {
+            ASSERT_TRUE(cli.WaitFor("retrying: attempt 2")) << cli.output;
+            EXPECT_EQ(module.Ask("plug"), "ok");
+            ASSERT_TRUE(cli.WaitFor("Turn the power on", 2)) << cli.output;
+            EXPECT_EQ(module.Ask("power on"), "ok");
+        }
+        EXPECT_EQ(cli.Wait(), c.code) << cli.output;
         EXPECT_TRUE(std::regex_search(cli.output, std::regex("FAIL \\(exit 5\\).*\n.*reason: " + c.reason))) << cli.output;
-        EXPECT_EQ(ReadCsv(log).back()[kReasonCode], "port_gone");
+        const auto rows = ReadCsv(log);
+        ASSERT_EQ(rows.size(), c.code ? 2u : 3u) << Slurp(log);
+        EXPECT_EQ(rows[1][kReasonCode], "port_gone");
+        EXPECT_EQ(rows.back()[kReasonCode], c.code ? "port_gone" : "installed");
     }
 }
 
