@@ -128,7 +128,7 @@ void InstallProgressStep(HWND)
     const int interrupts = Interrupts() - gUnit.interruptBase;
     if (interrupts >= 1 && !gUnit.cancelNoticed) {
         gUnit.cancelNoticed = true;
-        Note("Ctrl+C: the unit is cancelled once the image is written; Ctrl+C again stops it now");
+        Note(InterruptName() + ": the unit is cancelled once the image is written; Ctrl+C again stops it now");
     }
     if (interrupts >= 2) {
         gUnit.outcome = kCancel;

@@ -46,7 +46,10 @@ DESCRIPTION
     Ctrl+C cancels: the module is sent what the dialog's Cancel sends and
     the port returns to the normal rate.  While the image is being sent the
     cancel waits for its end, as the dialog's Cancel button does; a second
-    Ctrl+C stops the image at once.
+    Ctrl+C stops the image at once.  SIGTERM and SIGHUP (a terminal closed,
+    an ssh session dropped) do what Ctrl+C does; on Windows, closing the
+    console window stops the unit at once.  Whatever ends the run, every
+    unit that ran is logged and reported.
 
     A port that goes away (adapter unplugged, line hung up) ends the unit
     at once with exit 5 and the reason "the port went away".

@@ -100,7 +100,7 @@ std::string Reason(const RunEnd& e, int code)
                " expected (--expect-model); no image byte sent";
         break;
     case kExitCancelled:
-        what = "cancelled (Ctrl+C)";
+        what = "cancelled (" + e.cancelledBy + ")";
         if (stage == kImage) {
             std::snprintf(text, sizeof(text), " with %llu of %llu bytes sent", (unsigned long long)e.taken,
                           (unsigned long long)e.size);

@@ -37,6 +37,7 @@ struct RunEnd
     double verdictSeconds = 0;    // the verdict's waiting limit, seconds
     int model = 0, expectModel = 0;   // nModel's numbering
     std::string lastReceived;     // the module's last line, printable
+    std::string cancelledBy = "Ctrl+C";
 };
 
 struct RunResult

@@ -16,9 +16,15 @@ bool ConsoleIsTerminal();
 bool ConsoleCursorMoves();
 int  ConsoleWidth();
 
-// Ctrl+C (and on Linux SIGTERM) counted from here on; never kills the process.
+// Ctrl+C counted from here on, and what ends a console run as it does: on
+// Linux SIGTERM and SIGHUP (a terminal closed, an ssh session dropped); on
+// Windows the console window closing (counted twice: Windows ends the
+// process a few seconds later, so the unit stops at once, with its record).
+// Never kills the process.
 void CatchInterrupts();
 int  Interrupts();
+// The last of them, as a reason says it: "Ctrl+C", "SIGTERM", ...
+std::string InterruptName();
 
 // Hands each whole line in *pending to onLine (without its '\n') and keeps
 // what follows the last one.

@@ -25,9 +25,11 @@
 namespace {
 
 std::atomic<int> gInterrupts{0};
+std::atomic<int> gLastSignal{SIGINT};
 
-void OnInterrupt(int)
+void OnInterrupt(int signal)
 {
+    gLastSignal.store(signal);
     gInterrupts.fetch_add(1);
 }
 
@@ -74,12 +76,22 @@ void CatchInterrupts()
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
 
 int Interrupts()
 {
     return gInterrupts.load();
+}
+
+std::string InterruptName()
+{
+    switch (gLastSignal.load()) {
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    }
+    return "Ctrl+C";
 }
 
 bool AppendLocked(const std::string& path, const std::string& header, const std::string& line, std::string* error)

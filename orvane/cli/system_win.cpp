@@ -18,14 +18,25 @@
 namespace {
 
 std::atomic<int> gInterrupts{0};
+std::atomic<bool> gClosing{false};
 
 BOOL WINAPI OnConsoleEvent(DWORD dwEvent)
 {
     switch (dwEvent) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:   // what a parent passes on (see Children::Interrupt)
-    case CTRL_CLOSE_EVENT:
         gInterrupts.fetch_add(1);
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // Windows ends the process once this returns, and a few seconds
+        // later if it does not: the unit stops now (as on a second Ctrl+C),
+        // and this thread waits while the records are written and the
+        // process leaves on its own.
+        gClosing.store(true);
+        gInterrupts.fetch_add(2);
+        Sleep(INFINITE);
         return TRUE;
     }
     return FALSE;
@@ -92,6 +103,11 @@ void CatchInterrupts()
 int Interrupts()
 {
     return gInterrupts.load();
+}
+
+std::string InterruptName()
+{
+    return gClosing.load() ? "the console window closing" : "Ctrl+C";
 }
 
 bool AppendLocked(const std::string& path, const std::string& header, const std::string& line, std::string* error)

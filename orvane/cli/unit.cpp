@@ -57,7 +57,7 @@ void CheckStops()
             Note("the port went away: its station ends");
         Cancel(kPortGone);
     } else if (Interrupts() > gUnit.interruptBase) {
-        Note(gUnit.stage == kWake && o.station ? "Ctrl+C: the station stops" : "Ctrl+C: cancelled");
+        Note(InterruptName() + (gUnit.stage == kWake && o.station ? ": the station stops" : ": cancelled"));
         Cancel(kCancel);
     } else if (gUnit.message == kNoFile) {
         gUnit.stage = kImage;   // the open that failed was the image's
@@ -200,6 +200,7 @@ UnitRecord Finish()
     end.model = nModel;
     end.expectModel = o.expectModel;
     end.lastReceived = LastReceived();
+    end.cancelledBy = InterruptName();
     const RunResult result = Judge(end);
     SetCode(&r, result.code);
     r.reason = result.reason;

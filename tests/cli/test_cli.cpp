@@ -803,6 +803,14 @@ TEST_F(OrvaneCli, EveryUnitIsInTheRecord)
          {"FAIL process_ended", "PASS installed"},
          "orvane-cli's process for this port ended (signal 9)",
          "\"code\":10,\"units\":2,\"passed\":1,\"failed\":1"},
+        {"SIGHUP mid-image (a terminal closed)",
+         {"--stall-offset 1000 --stall-ms 1500"},
+         {"--image", MakeImage("mid.bin", 40000, 3).string()},   // more than the line holds: the image waits
+         {{nullptr, 0, "", SIGHUP, -1}},
+         6,
+         {"CANCELLED cancelled"},
+         "stopped waiting for the verdict: cancelled (SIGHUP)",   // the image was written whole first
+         "\"code\":6,\"units\":0"},
         {"a log line that cannot be written",
          {""},
          {"--log", (folder / "none" / "units.csv").string()},
