@@ -5,6 +5,7 @@
 #include "orvane/cli/ports.h"
 #include "orvane/cli/runevents.h"
 #include "orvane/cli/system.h"
+#include "orvane/cli/watch.h"
 
 int RunCheck(const Options& o)
 {
@@ -38,30 +39,44 @@ int RunCheck(const Options& o)
     const bool logOk = o.log.empty() || CanAppend(o.log, &logWhy);
     if (!logOk)
         logWhy = "the log " + logWhy;
-    const std::vector<PortInfo> known = o.unitIdFrom.empty() ? std::vector<PortInfo>() : ListPorts(false);
+    std::vector<PortInfo> known = o.unitIdFrom.empty() ? std::vector<PortInfo>() : ListPorts(false);
+    // --watch: the ports that match now, each as a station would start on it.
+    std::vector<std::string> names = o.ports, given = o.portsGiven;
+    if (o.watch) {
+        std::string matches;
+        for (const std::string& m : o.matches)
+            matches += (matches.empty() ? "" : ", ") + m;
+        known = MatchingPorts(o);
+        names.clear();
+        for (const PortInfo& p : known)
+            names.push_back(p.name);
+        given = names;
+        screen.Note(0, "  watching " + matches + ": " + std::to_string(names.size()) + " ports match now");
+    }
     JsonArray ports;
     std::vector<int> codes;
     int idsCode = kExitInstalled, portCode = kExitInstalled;
-    for (size_t i = 0; i < o.ports.size(); ++i) {
+    for (size_t i = 0; i < names.size(); ++i) {
         std::string why, ids, idsWhy;
-        const bool present = PortPresent(o.ports[i], &why);
+        const bool present = PortPresent(names[i], &why);
         const bool idsOk = o.unitIdFrom.empty() ||
-                           (UnitIdPath(o, o.ports[i], AdapterSerial(o.ports[i], known), &ids, &idsWhy) &&
+                           (UnitIdPath(o, names[i], AdapterSerial(names[i], known), &ids, &idsWhy) &&
                             ByteSource::Readable(ids, &idsWhy));
         codes.push_back(!imageOk ? kExitImage : !idsOk ? kExitUsage : !present ? kExitPort : !logOk ? kExitLog : kExitInstalled);
-        screen.Note(0, "  port " + PortLabel(o, i) + (present ? "" : ": " + why) + (ids.empty() ? "" : ", unit ids from " + ids));
+        screen.Note(0, "  port " + (o.watch ? names[i] : PortLabel(o, i)) + (present ? "" : ": " + why) +
+                           (ids.empty() ? "" : ", unit ids from " + ids));
         if (!idsOk) {
-            problems.push_back(o.ports[i] + ": " + idsWhy);
+            problems.push_back(names[i] + ": " + idsWhy);
             idsCode = kExitUsage;
         }
         if (!present) {
-            problems.push_back(o.ports[i] + ": " + why);
+            problems.push_back(names[i] + ": " + why);
             portCode = kExitPort;
         }
         ports.Add(JsonObject()
-            .Str("port", o.ports[i])
-            .Str("given", i < o.portsGiven.size() ? o.portsGiven[i] : o.ports[i])
-            .Str("device", PortDevice(o.ports[i]))
+            .Str("port", names[i])
+            .Str("given", i < given.size() ? given[i] : names[i])
+            .Str("device", PortDevice(names[i]))
             .Bool("present", present)
             .Done());
     }
@@ -88,7 +103,7 @@ int RunCheck(const Options& o)
                          .Strs("warnings", warnings)
                          .Strs("problems", problems)
                          .Done());
-        SummaryEvent(screen, o.json, code, o.ports, codes, std::vector<int>(codes.size(), 0),
+        SummaryEvent(screen, o.json, code, names, codes, std::vector<int>(codes.size(), 0),
                      std::vector<int>(codes.size(), 0));
     }
     return code;

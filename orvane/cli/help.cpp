@@ -10,7 +10,7 @@ const char* HelpText()
 SYNOPSIS
     orvane-cli --port PORT[,PORT...] --image FILE [--rate 57600|115200]
                [--normal-rate 19200|115200] [--verdict-timeout SECONDS]
-               [--wake-timeout SECONDS] [--log FILE] [--station]
+               [--wake-timeout SECONDS] [--log FILE] [--station | --no-station]
                [--retries N] [--sha256 HEX] [--expect-model 520W|41|710F]
                [--json] [--check] [--job FILE]
                [--unit-id TEXT | --unit-id-from FILE] [--operator NAME]
@@ -112,9 +112,10 @@ OPTIONS
         only once its line is written: a line that cannot be written
         fails it with exit 9, and a warning says why.
 
-    --station
+    --station, --no-station
         After each unit wait for the next one on the same port and count
-        PASS and FAIL, until Ctrl+C; then print a summary.
+        PASS and FAIL, until Ctrl+C; then print a summary.  --no-station
+        (and --no-watch) turns off what a job file switches on.
 
     --json
         Events as JSON Lines on standard output (start, unit_start, status,
@@ -132,8 +133,11 @@ OPTIONS
         expect-model, rate, normal-rate, verdict-timeout, wake-timeout,
         retries, log, station, ports, watch, match, unit-id-from, operator,
         bench, image-name) and # comments; paths are relative to the
-        file's folder.  Options on the command line override it.  An
-        unknown key or a bad value is exit 7, naming the file and line.
+        file's folder (ports and match too, where they hold a /).  An
+        option on the command line overrides the file's, whichever it is
+        (--match replaces the file's matches); --no-station and --no-watch
+        turn off what the file switches on.  An unknown key or a bad value
+        is exit 7, naming the file and line.
 
     --watch
         Follow the ports that --match names as they come and go: a station
@@ -142,8 +146,10 @@ OPTIONS
         off mid-image fails with exit 5, "the port went away".  One line per
         port with its PASS and FAIL counts and one with the bench's (plain
         lines or --json events when not on a terminal); Ctrl+C ends every
-        station as Ctrl+C ends one, and prints the summary.  Exit: the code
-        of the first unit that did not pass, 0 when none.
+        station as Ctrl+C ends one, and prints the summary.  A station that
+        cannot read its unit ids ends every station (exit 7).  With --check:
+        the ports that match now, as their stations would start.  Exit: the
+        code of the first unit that did not pass, 0 when none.
 
     --match usb:VID:PID[:SERIAL] | serial:SERIAL | PATTERN
         Which ports --watch follows (repeat it, or separate by commas): an

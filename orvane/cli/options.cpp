@@ -3,6 +3,7 @@
 #include "orvane/cli/ports.h"
 #include "orvane/version.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@ enum PathRule
 {
     kNotPath,
     kPath,          // always (but "-", the console)
+    kPathsWithSlash // each of a list that holds a slash: a path, not a port's name, an identity or COM*
 };
 
 struct OptionSpec
@@ -155,7 +157,7 @@ bool ApplySeconds(const char* name, const std::string& value, double* seconds, s
 // The user's options: each once, with its kind, its job file key, whether a
 // job file's value is a path, and whether each port's child gets it.
 const OptionSpec kOptions[] = {
-    {"--port", false, "port", kNotPath, false, ApplyPort},
+    {"--port", false, "port", kPathsWithSlash, false, ApplyPort},
     {"--image", false, "image", kPath, false,
      [](const std::string& v, Options* o, std::string*) { return o->image = v, true; }},
     {"--rate", false, "rate", kNotPath, true,
@@ -192,7 +194,7 @@ const OptionSpec kOptions[] = {
      [](const std::string& v, Options* o, std::string*) { return o->station = v == "yes", true; }},
     {"--watch", true, "watch", kNotPath, false,
      [](const std::string& v, Options* o, std::string*) { return o->watch = v == "yes", true; }},
-    {"--match", false, "match", kNotPath, false, ApplyMatch},
+    {"--match", false, "match", kPathsWithSlash, false, ApplyMatch},
     {"--json", true, nullptr, kNotPath, true, [](const std::string& v, Options* o, std::string*) { return o->json = v == "yes", true; }},
     {"--check", true, nullptr, kNotPath, false,
      [](const std::string& v, Options* o, std::string*) { return o->check = v == "yes", true; }},
@@ -237,11 +239,17 @@ const OptionSpec kProtocolOptions[] = {
      }},
 };
 
-const OptionSpec* FindOption(const std::string& name)
+// The option a name stands for; *no for "--no-station" and the like (a
+// flag a job file may set, turned off on the command line).
+const OptionSpec* FindOption(const std::string& name, bool* no)
 {
-    for (const OptionSpec& spec : kOptions)
+    *no = false;
+    for (const OptionSpec& spec : kOptions) {
         if (name == spec.name)
             return &spec;
+        if (spec.flag && spec.jobKey && name == std::string("--no-") + (spec.name + 2))
+            return *no = true, &spec;
+    }
     for (const OptionSpec& spec : kProtocolOptions)
         if (name == spec.name)
             return &spec;
@@ -269,6 +277,14 @@ bool LoadJob(const std::string& path, std::vector<Entry>* entries, std::string* 
     auto relative = [&](const std::string& file) {
         const bool absolute = !file.empty() && (file[0] == '/' || file[0] == '\\' || (file.size() > 1 && file[1] == ':'));
         return absolute ? file : folder + file;
+    };
+    auto relativeWithSlash = [&](const std::string& list) {
+        std::string out;
+        for (const std::string& item : SplitPorts(list)) {
+            const bool path = item.find_first_of("/\\") != std::string::npos && !IsIdentity(item);
+            out += (out.empty() ? "" : ",") + (path ? relative(item) : item);
+        }
+        return out;
     };
     auto trim = [](const std::string& text) {
         const size_t first = text.find_first_not_of(" \t\r");
@@ -303,6 +319,8 @@ bool LoadJob(const std::string& path, std::vector<Entry>* entries, std::string* 
             value = value == "yes" || value == "true" ? "yes" : "no";
         } else if (spec->path == kPath && value != "-") {
             value = relative(value);
+        } else if (spec->path == kPathsWithSlash) {
+            value = relativeWithSlash(value);
         }
         entries->push_back({{spec, value}, where});
     }
@@ -348,11 +366,12 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             o->version = true;
             return true;
         }
-        const OptionSpec* spec = FindOption(name);
+        bool no = false;
+        const OptionSpec* spec = FindOption(name, &no);
         if (spec == nullptr)
             return Fail(error, "unknown option " + name);
         if (spec->flag) {
-            command.push_back({{spec, "yes"}, ""});
+            command.push_back({{spec, no ? "no" : "yes"}, ""});
             continue;
         }
         if (i + 1 == args.size())
@@ -361,12 +380,20 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
         if (name == "--job" && jobPath.empty())
             jobPath = args[i];
     }
-    // The job file first, wherever --job stands: the command line overrides
-    // it.
-    std::vector<Entry> entries;
+    // The job file first, wherever --job stands, each of its values checked;
+    // an option the command line gives overrides the job file's, whichever
+    // it is (--match included: the job's matches are not added to).
+    std::vector<Entry> entries, job;
     if (!jobPath.empty()) {
-        if (!LoadJob(jobPath, &entries, error))
+        if (!LoadJob(jobPath, &job, error))
             return false;
+        Options scratch;
+        for (const Entry& e : job)
+            if (!e.option.spec->apply(e.option.value, &scratch, error))
+                return Fail(error, e.where + *error);
+        for (const Entry& e : job)
+            if (std::none_of(command.begin(), command.end(), [&](const Entry& c) { return c.option.spec == e.option.spec; }))
+                entries.push_back(e);
         o->job = jobPath;
     }
     entries.insert(entries.end(), command.begin(), command.end());
@@ -380,9 +407,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
     if (o->listPorts)
         return true;
     if (o->watch) {
-        if (!o->ports.empty() || o->matches.empty() || o->check)
+        if (!o->ports.empty() || o->matches.empty())
             return Fail(error, o->matches.empty() ? "--watch needs --match (which ports to follow)"
-                                                  : "--watch follows the ports that --match names; it takes no --port or --check");
+                                                  : "--watch follows the ports that --match names; it takes no --port");
         o->station = true;
     } else if (!o->matches.empty()) {
         return Fail(error, "--match goes with --watch");

@@ -71,10 +71,17 @@ std::vector<std::string> Folders(const Options& o)
 #endif
 }
 
+std::string PassFail(int pass, int fail)
+{
+    return "PASS " + std::to_string(pass) + " FAIL " + std::to_string(fail);
+}
+
+} // namespace
+
 // The ports that match now, each under the name it matched by: a path
 // pattern's own path (a link in a bench's folder), otherwise the port's name.
 // One port reached by two names is taken once.
-std::vector<PortInfo> Matching(const Options& o)
+std::vector<PortInfo> MatchingPorts(const Options& o)
 {
     const std::vector<PortInfo> all = ListPorts(false);
     std::vector<PortInfo> found;
@@ -106,13 +113,6 @@ std::vector<PortInfo> Matching(const Options& o)
     }
     return found;
 }
-
-std::string PassFail(int pass, int fail)
-{
-    return "PASS " + std::to_string(pass) + " FAIL " + std::to_string(fail);
-}
-
-} // namespace
 
 int RunWatch(const Options& options)
 {
@@ -181,14 +181,25 @@ int RunWatch(const Options& options)
         screen.Live(p.row, p.name + "  " + PassFail(p.Pass(), p.Fail()) + "  " + what);
         screen.Live(0, totals());
     };
+    // A station that cannot run for the bench's options (its unit ids cannot
+    // be read): every station ends, as on Ctrl+C, and the run says why and
+    // exits 7, rather than wait with no station able to run.
+    auto cannotRun = [&](WatchedPort& p, const std::string& why) {
+        screen.Note(0, "orvane-cli: " + p.name + ": " + why + "; every station ends (exit 7)");
+        p.stopped = true;
+        if (p.code == kExitInstalled)
+            p.code = kExitUsage;
+        if (!ending)
+            children.Interrupt();
+        ending = true;
+    };
     auto start = [&](WatchedPort& p) {
         const std::string copy = folder + "/port" + std::to_string(p.row) + ".bin";
         Options child = o;
         child.adapter = p.adapter;
         std::string why;
         if (!UnitIdPath(o, p.name, p.serial, &p.ids, &why)) {
-            screen.Note(0, p.name + "  cannot start its station: " + why);
-            p.stopped = true;
+            cannotRun(p, why);
             return;
         }
         child.unitIdFrom = p.ids;
@@ -217,7 +228,7 @@ int RunWatch(const Options& options)
         if (look && !ending) {
             look = false;
             watch.Follow(Folders(o));
-            const std::vector<PortInfo> now = Matching(o);
+            const std::vector<PortInfo> now = MatchingPorts(o);
             for (WatchedPort& p : ports) {
                 const auto it = std::find_if(now.begin(), now.end(), [&](const PortInfo& q) { return q.name == p.name; });
                 const bool present = it != now.end();
@@ -321,6 +332,8 @@ int RunWatch(const Options& options)
                         // device until it has gone from the list.
                         p.waitForChange = p.present && !p.absentSinceStart;
                         show(p, "gone");
+                    } else if (code == kExitUsage) {
+                        cannotRun(p, "its station cannot run");
                     } else if (!ending) {
                         p.stopped = true;
                         screen.Note(0, "orvane-cli: " + p.name + ": its station ended (exit " + std::to_string(code) +

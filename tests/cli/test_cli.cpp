@@ -117,7 +117,10 @@ public:
 
     int Wait()
     {
+        const auto limit = Clock::now() + 60s;
         WaitUntil([] { return false; }, 60s);
+        if (Clock::now() >= limit)
+            kill(pid_, SIGKILL);   // a run that does not end fails the test, not the suite
         int status = 0;
         waitpid(pid_, &status, 0);
         pid_ = -1;
@@ -704,6 +707,37 @@ TEST_F(OrvaneCli, JobFileWritesTheSameLog)
     EXPECT_EQ(bad.Wait(), 7);
     EXPECT_NE(Slurp(folder / "errors.txt").find("bad.job:3: unknown key \"colour\""), std::string::npos)
         << Slurp(folder / "errors.txt");
+
+    // A bench's --watch job, as --check sees it (the hub's "ports" are
+    // character devices): its paths are the job file's folder's, match and
+    // port included; the command line overrides any of its keys, match and
+    // station too; a station whose ids cannot be read ends the run.
+    fs::create_directories(folder / "jobs");
+    for (const char* port : {"hub/com1", "other/com1"}) {
+        fs::create_directories((folder / port).parent_path());
+        fs::create_symlink("/dev/null", folder / port);
+    }
+    std::ofstream(folder / "jobs/watch.job") << "image = ../image.bin\nwatch = yes\nmatch = ../hub/com?\n";
+    std::ofstream(folder / "jobs/station.job") << "image = ../image.bin\nstation = yes\nport = ../hub/com1\n";
+    struct Case { const char* name; std::vector<std::string> args; int code; std::string text, absent; };
+    const std::string watchJob = (folder / "jobs/watch.job").string(), stationJob = (folder / "jobs/station.job").string();
+    const Case cases[] = {
+        {"match in the job's folder", {"--job", watchJob, "--check"}, 0, "port " + folder.string() + "/jobs/../hub/com1", ""},
+        {"--match overrides the job's", {"--job", watchJob, "--check", "--match", (folder / "other/com?").string()}, 0,
+         "port " + (folder / "other/com1").string(), "hub/com1"},
+        {"--no-station", {"--job", stationJob, "--check", "--no-station"}, 0,
+         "port " + folder.string() + "/jobs/../hub/com1", "as a station"},
+        {"ids that cannot be read", {"--job", watchJob, "--unit-id-from", (folder / "none/{port}.ids").string()}, 7,
+         "hub/com1: its station cannot run; every station ends (exit 7)", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Cli cli(c.args);
+        EXPECT_EQ(cli.Wait(), c.code) << cli.output;
+        EXPECT_NE(cli.output.find(c.text), std::string::npos) << cli.output;
+        if (!c.absent.empty())
+            EXPECT_EQ(cli.output.find(c.absent), std::string::npos) << cli.output;
+    }
 }
 
 // The rates and time-outs given reach the run, as the module sees it: the
