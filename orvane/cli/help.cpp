@@ -203,10 +203,11 @@ REPORT
     of every layout orvane-cli has written, and --json output) and prints
     per port (or --by bench, day, image, operator): units, passed, failed,
     first-pass yield, retries, mean and 95th-percentile duration, and the
-    most common failures.  The attempts of a unit count as one unit.  A
-    torn or foreign line is counted and named by file and line; lines of
-    an older layout are read and named.  --json: one report_group event
-    per group and a report event with the totals.
+    most common failures.  The attempts of a unit (one port of one bench)
+    count as one unit.  A torn or foreign line (a duration that is not a
+    unit's, a line longer than 64 KiB, ...) is counted and named by file
+    and line; lines of an older layout are read and named.  --json: one
+    report_group event per group and a report event with the totals.
 
 EXIT STATUS
     0   installed (with --station: no unit failed)

@@ -166,7 +166,9 @@ std::string Problem(const RecordField& f, const std::string& value)
     for (char& c : shown)
         if ((unsigned char)c < 0x20 || (unsigned char)c == 0x7F)
             c = '.';
-    return std::string(f.name) + " \"" + shown + (value.size() > 24 ? "...\"" : "\"");
+    static const char* const kKinds[] = {"text", "text", "a whole number", "a byte count", "a number of seconds",
+                                         "a number of bytes a second", "words"};
+    return std::string(f.name) + " \"" + shown + (value.size() > 24 ? "...\"" : "\"") + " is not " + kKinds[f.kind];
 }
 
 } // namespace

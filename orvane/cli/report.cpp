@@ -124,9 +124,14 @@ struct Reader
         }
     }
 
+    // A unit's attempts are the lines of one port of one bench (of one file,
+    // for lines that name no bench): two benches may log ports of the same
+    // name into one file.
+    static std::string FileKey(const std::string& file) { return "file " + file + '\n'; }
+
     void Add(const std::string& file, const UnitRecord& a)
     {
-        const std::string key = file + '\n' + a.port;
+        const std::string key = (a.bench.empty() ? FileKey(file) : "bench " + a.bench + '\n') + a.port;
         auto it = open.find(key);
         if (it != open.end() && a.attempt <= it->second.last.attempt) {
             Close(it->second);
@@ -144,10 +149,13 @@ struct Reader
         u.last = a;
     }
 
+    // At the end of a file its units without a bench are whole; at the end
+    // of every file (file ""), all.
     void EndOfFile(const std::string& file)
     {
+        const std::string prefix = file.empty() ? std::string() : FileKey(file);
         for (auto it = open.begin(); it != open.end();)
-            if (it->first.compare(0, file.size() + 1, file + '\n') == 0) {
+            if (it->first.compare(0, prefix.size(), prefix) == 0) {
                 Close(it->second);
                 it = open.erase(it);
             } else {
@@ -187,6 +195,67 @@ std::string ReasonKey(const std::string& reason)
     return out;
 }
 
+// A unit's duration as a log may hold it: a number of seconds from 0 to 30
+// days (a station's unit counts from the wait for its module).  A duration
+// outside it (not finite, negative, absurd) makes the line no unit: it would
+// make the mean and the percentile nonsense, and 1e300 centiseconds are no
+// integer.
+bool DurationOk(double seconds, std::string* problem)
+{
+    const double kLongest = 30 * 86400.0;
+    if (seconds >= 0 && seconds <= kLongest)   // false for NaN too
+        return true;
+    char text[64];
+    std::snprintf(text, sizeof(text), "duration_s %g", seconds);
+    *problem = text + std::string(" is not a unit's duration (0 s to 30 days)");
+    return false;
+}
+
+// Lines of a file, each at most kLongestLine bytes held: a longer one is read
+// past, a block at a time, and said to be too long.
+class LineReader
+{
+public:
+    static const size_t kLongestLine = 65536;
+    explicit LineReader(std::FILE* file) : file_(file) {}
+
+    // The next line without its line feed: false at the end (or a read that
+    // failed: Failed()).  *tooLong when the line went beyond kLongestLine;
+    // *line then holds its beginning.
+    bool Next(std::string* line, bool* tooLong)
+    {
+        line->clear();
+        *tooLong = false;
+        bool any = false;
+        for (;;) {
+            if (at_ == end_) {
+                at_ = 0;
+                end_ = std::fread(block_, 1, sizeof(block_), file_);
+                if (end_ == 0)
+                    return any;
+            }
+            any = true;
+            const char* start = block_ + at_;
+            const char* feed = static_cast<const char*>(std::memchr(start, '\n', end_ - at_));
+            const size_t n = feed ? size_t(feed - start) : end_ - at_;
+            const size_t room = kLongestLine - std::min(kLongestLine, line->size());
+            line->append(start, std::min(n, room));
+            *tooLong = *tooLong || n > room;
+            at_ += n;
+            if (feed) {
+                ++at_;
+                return true;
+            }
+        }
+    }
+    bool Failed() const { return std::ferror(file_) != 0; }
+
+private:
+    std::FILE* file_;
+    char block_[65536];
+    size_t at_ = 0, end_ = 0;
+};
+
 // ---- one line -------------------------------------------------------------
 
 void ReadJsonLine(Reader& r, const std::string& file, long long number, const std::string& line)
@@ -205,9 +274,13 @@ void ReadJsonLine(Reader& r, const std::string& file, long long number, const st
     UnitRecord a;
     a.attempt = 0;
     std::string problem;
-    ReadEventValues(v, &a, &problem);
+    const bool read = ReadEventValues(v, &a, &problem);
     if (!IsTime(a.start) || !IsResult(a.result) || a.attempt < 1 || a.port.empty()) {
         r.Bad(file, number, false, "a result event without its port, start, attempt or result");
+        return;
+    }
+    if (!read || !DurationOk(a.seconds, &problem)) {
+        r.Bad(file, number, false, problem);
         return;
     }
     if (a.reasonCode.empty())
@@ -250,7 +323,10 @@ void ReadCsvLine(Reader& r, const std::string& file, long long number, const std
     }
     UnitRecord a;
     std::string problem;
-    ReadLogFields(f, &a, &problem);
+    if (!ReadLogFields(f, &a, &problem) || !DurationOk(a.seconds, &problem)) {
+        r.Bad(file, number, false, problem);
+        return;
+    }
     a.attempt = std::max(1, a.attempt);
     if (a.reasonCode.empty())
         a.reasonCode = ReasonKey(a.reason);
@@ -300,7 +376,10 @@ int RunReport(const std::vector<std::string>& args)
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--json") {
             json = true;
-        } else if (args[i] == "--by" && i + 1 < args.size()) {
+        } else if (args[i] == "--by" && i + 1 == args.size()) {
+            std::fprintf(stderr, "orvane-cli: report --by needs a value: port, bench, day, image or operator\n");
+            return kExitUsage;
+        } else if (args[i] == "--by") {
             const std::string& by = args[++i];
             const auto at = std::find(std::begin(kGroupNames), std::end(kGroupNames), by);
             if (at == std::end(kGroupNames)) {
@@ -328,16 +407,21 @@ int RunReport(const std::vector<std::string>& args)
     std::string line;
     std::vector<std::string> fields;
     for (const std::string& file : files) {
-        std::ifstream in(file, std::ios::binary);
-        if (!in) {
+        std::FILE* in = std::fopen(file.c_str(), "rb");
+        if (in == nullptr) {
             unreadable.push_back(file);
             code = kExitUsage;
             continue;
         }
+        LineReader lines(in);
         long long number = 0;
-        while (std::getline(in, line)) {
+        for (bool tooLong; lines.Next(&line, &tooLong);) {
             ++number;
             ++r.lines;
+            if (tooLong) {
+                r.Bad(file, number, false, "a line longer than " + std::to_string(LineReader::kLongestLine) + " bytes");
+                continue;
+            }
             const size_t first = line.find_first_not_of(" \t\r");
             if (first == std::string::npos)
                 continue;
@@ -349,11 +433,13 @@ int RunReport(const std::vector<std::string>& args)
                 ReadCsvLine(r, file, number, line, fields);
         }
         r.EndOfFile(file);
-        if (in.bad()) {   // a folder, or a read that failed part way
+        if (lines.Failed()) {   // a folder, or a read that failed part way
             unreadable.push_back(file);
             code = kExitUsage;
         }
+        std::fclose(in);
     }
+    r.EndOfFile("");   // the units of a bench, which may go on in another file
 
     const std::string by = kGroupNames[r.by];
     if (json) {

@@ -21,6 +21,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -122,7 +123,9 @@ public:
         if (Clock::now() >= limit)
             kill(pid_, SIGKILL);   // a run that does not end fails the test, not the suite
         int status = 0;
-        waitpid(pid_, &status, 0);
+        rusage usage{};
+        wait4(pid_, &status, 0, &usage);
+        maxRssKb = usage.ru_maxrss;
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -136,6 +139,7 @@ public:
     }
 
     std::string output;
+    long maxRssKb = 0;   // once it has ended: its peak resident memory
 
 private:
     pid_t pid_ = -1;
@@ -1297,3 +1301,59 @@ TEST_F(OrvaneCli, ReportReadsEveryLayoutAndNamesWhatItCannot)
     EXPECT_EQ(folderGiven.Wait(), 7);
     EXPECT_NE(folderGiven.output.find("cannot read " + folder.string() + "\n"), std::string::npos) << folderGiven.output;
 }
+
+// report over what it should not meet: durations that are none, a line of
+// 32 MiB, two benches logging a port of the same name into one file, --by
+// without a value.  Each bad line is named, memory stays far below the line,
+// and the units of two benches stay apart.
+TEST_F(OrvaneCli, ReportTakesWhateverItIsGiven)
+{
+    auto unit = [](const std::string& duration, const char* result, int attempt, const char* bench) {
+        return "2026-12-01T08:00:00Z,/dev/ttyUSB0,MRQ-41,a.bin,100,aa," + duration + ",50," + result + ",," +
+               std::to_string(attempt) + "," + (*result == 'P' ? "installed" : "no_answer") + ",U1,ann," + bench +
+               ",2.1.0,,,,\n";
+    };
+    struct Case
+    {
+        const char* name;
+        size_t longLine;   // a first line of this many bytes (written in blocks: this process stays small)
+        std::string log;
+        std::vector<std::string> args;
+        int code;
+        std::vector<std::string> texts;
+    };
+    const Case cases[] = {
+        {"durations that are none", 0,
+         unit("nan", "PASS", 1, "B1") + unit("1e300", "PASS", 1, "B1") + unit("-7", "PASS", 1, "B1") + unit("2.0", "PASS", 1, "B1"),
+         {"--json"}, 0,
+         {"\"units\":1,", "\"foreign\":3,", ":1\",\"what\":\"foreign: duration_s nan is not a unit's duration (0 s to 30 days)\"",
+          ":2\",\"what\":\"foreign: duration_s 1e+300 is not", ":3\",\"what\":\"foreign: duration_s -7 is not"}},
+        {"a line of 32 MiB", 32 << 20, unit("2.0", "PASS", 1, "B1"), {"--json"}, 0,
+         {"\"units\":1,", "\"foreign\":1,", ":1\",\"what\":\"foreign: a line longer than 65536 bytes\""}},
+        {"two benches, one port name, one file", 0,
+         unit("1.0", "FAIL", 1, "B1") + unit("2.0", "PASS", 1, "B2") + unit("3.0", "PASS", 2, "B1"), {"--by", "bench", "--json"},
+         0,
+         {"\"group\":\"B1\",\"units\":1,\"passed\":1,\"failed\":0,\"cancelled\":0,\"first_pass\":0,",
+          "\"group\":\"B2\",\"units\":1,\"passed\":1,\"failed\":0,\"cancelled\":0,\"first_pass\":1,"}},
+        {"--by without a value", 0, unit("2.0", "PASS", 1, "B1"), {"--by"}, 7, {"report --by needs a value"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            std::ofstream out(log);
+            const std::string block(65536, 'x');
+            for (size_t n = 0; n < c.longLine; n += block.size())
+                out << block;
+            out << (c.longLine ? "\n" : "") << c.log;
+        }
+        std::vector<std::string> args = {"report", log.string()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Cli cli(args, (folder / "errors.txt").string());
+        EXPECT_EQ(cli.Wait(), c.code);
+        const std::string text = cli.output + Slurp(folder / "errors.txt");
+        for (const std::string& t : c.texts)
+            EXPECT_NE(text.find(t), std::string::npos) << t << "\n" << text.substr(0, 2000);
+        EXPECT_LT(cli.maxRssKb, 16 * 1024) << "peak memory in KiB";
+    }
+}
+
