@@ -241,7 +241,7 @@ const OptionSpec kProtocolOptions[] = {
 
 // The option a name stands for; *no for "--no-station" and the like (a
 // flag a job file may set, turned off on the command line).
-const OptionSpec* FindOption(const std::string& name, bool* no)
+const OptionSpec* FindOption(const std::string& name, bool fromParent, bool* no)
 {
     *no = false;
     for (const OptionSpec& spec : kOptions) {
@@ -251,7 +251,7 @@ const OptionSpec* FindOption(const std::string& name, bool* no)
             return *no = true, &spec;
     }
     for (const OptionSpec& spec : kProtocolOptions)
-        if (name == spec.name)
+        if (fromParent && name == spec.name)
             return &spec;
     return nullptr;
 }
@@ -352,7 +352,7 @@ const char* ToolVersion()
     return ORVANE_VERSION;
 }
 
-bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error)
+bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error, bool fromParent)
 {
     std::vector<Entry> command;
     std::string jobPath;
@@ -367,7 +367,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             return true;
         }
         bool no = false;
-        const OptionSpec* spec = FindOption(name, &no);
+        const OptionSpec* spec = FindOption(name, fromParent, &no);
         if (spec == nullptr)
             return Fail(error, "unknown option " + name);
         if (spec->flag) {

@@ -86,7 +86,9 @@ struct Options
 // its kind, its job file key, whether a job file's value is a path, whether
 // a child process gets it.  On a mistake returns false with a one-line
 // reason in *error (for the job file: its name and line).
-bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
+// The protocol options between parent and child are taken only fromParent:
+// from anyone else they are unknown options.
+bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error, bool fromParent = false);
 
 // Text that may go into a log field and an event: one line, no control
 // bytes.

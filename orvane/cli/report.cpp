@@ -11,12 +11,12 @@
 #include "orvane/cli/logfile.h"
 #include "orvane/cli/options.h"
 #include "orvane/cli/record.h"
+#include "orvane/cli/runevents.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <vector>
 
@@ -371,20 +371,19 @@ const char kReportUsage[] =
 int RunReport(const std::vector<std::string>& args)
 {
     Reader r;
-    bool json = false;
+    bool json = std::find(args.begin(), args.end(), "--json") != args.end();
     std::vector<std::string> files;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--json") {
             json = true;
         } else if (args[i] == "--by" && i + 1 == args.size()) {
-            std::fprintf(stderr, "orvane-cli: report --by needs a value: port, bench, day, image or operator\n");
+            UsageError(json, kExitUsage, "report --by needs a value: port, bench, day, image or operator");
             return kExitUsage;
         } else if (args[i] == "--by") {
             const std::string& by = args[++i];
             const auto at = std::find(std::begin(kGroupNames), std::end(kGroupNames), by);
             if (at == std::end(kGroupNames)) {
-                std::fprintf(stderr, "orvane-cli: report --by takes port, bench, day, image or operator, not %s\n",
-                             by.c_str());
+                UsageError(json, kExitUsage, "report --by takes port, bench, day, image or operator, not " + by);
                 return kExitUsage;
             }
             r.by = GroupBy(at - std::begin(kGroupNames));
@@ -392,14 +391,14 @@ int RunReport(const std::vector<std::string>& args)
             std::printf("%s\n", kReportUsage);
             return kExitInstalled;
         } else if (args[i].rfind("--", 0) == 0) {
-            std::fprintf(stderr, "orvane-cli: report: unknown option %s (%s)\n", args[i].c_str(), kReportUsage);
+            UsageError(json, kExitUsage, "report: unknown option " + args[i] + " (" + kReportUsage + ")");
             return kExitUsage;
         } else {
             files.push_back(args[i]);
         }
     }
     if (files.empty()) {
-        std::fprintf(stderr, "orvane-cli: report needs at least one log (%s)\n", kReportUsage);
+        UsageError(json, kExitUsage, std::string("report needs at least one log (") + kReportUsage + ")");
         return kExitUsage;
     }
     int code = kExitInstalled;

@@ -3,6 +3,8 @@
 #include "orvane/cli/events.h"
 #include "orvane/cli/ports.h"
 
+#include <cstdio>
+
 std::string PortLabel(const Options& o, size_t i)
 {
     std::string label = o.ports[i];
@@ -31,6 +33,30 @@ void Banner(Screen& screen, const Options& o, const ImageInfo& image)
     screen.Note(0, "orvane-cli: " + image.name + ", " + std::to_string(image.size) + " bytes, SHA-256 " +
                        image.sha256.substr(0, 16) + "...; " + Labels(o) + " at " + std::to_string(o.rate) + " baud" +
                        (o.station ? "; station: Ctrl+C ends it" : ""));
+}
+
+std::string ErrorEvent(int code, const std::string& text)
+{
+    // One line: a list of candidates goes on after "; ".
+    std::string line;
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (text[at] != '\n') {
+            line += text[at];
+            continue;
+        }
+        line += "; ";
+        while (at + 1 < text.size() && text[at + 1] == ' ')
+            ++at;
+    }
+    return JsonObject::Event("error").Int("code", code).Str("text", line).Done();
+}
+
+void UsageError(bool json, int code, const std::string& text)
+{
+    std::fprintf(stderr, "orvane-cli: %s\n", text.c_str());
+    if (json)
+        std::printf("%s\n", ErrorEvent(code, text).c_str());
+    std::fflush(stdout);
 }
 
 std::string Counted(int pass, int fail)

@@ -17,6 +17,13 @@ std::string PortLabel(const Options& options, size_t port);
 void Banner(Screen& screen, const Options& options, const ImageInfo& image);
 // "N units: P PASS, F FAIL"
 std::string Counted(int pass, int fail);
+// A mistake that stops the run before it starts (the command line, the
+// job file, a port named by an adapter no port or several have): said on
+// standard error, and with json as an "error" event (one line of text).
+void UsageError(bool json, int code, const std::string& text);
+// The "error" event.
+std::string ErrorEvent(int code, const std::string& text);
+
 // The run's "start" event (--json only): the version, the image, the ports
 // (or what --watch matches) and the options.
 void StartEvent(Screen& screen, const Options& options);

@@ -63,14 +63,18 @@ int RunPorts(const Options& options)
         if (!UnitIdPath(o, o.ports[i], AdapterSerial(o.ports[i], known), &child.unitIdFrom, &error)) {
             codes[i] = kExitUsage;
             screen.Note(0, "orvane-cli: " + error);
+            if (o.json)
+                screen.Event(ErrorEvent(kExitUsage, error));
         } else if (folder.empty() || !CopyImage(o.image, copy)) {
             codes[i] = kExitImage;
             EarlyResult(screen, o, o.ports[i], image,
                         EarlyFailure(kExitImage, "cannot copy the image to a temporary folder", "image_unreadable"));
+            ++fail[i];
         } else if (!children.Start(ChildArguments(child, o.ports[i], copy))) {
             codes[i] = kExitPort;
             EarlyResult(screen, o, o.ports[i], image,
                         EarlyFailure(kExitPort, "cannot start a process for the port", "port_open"));
+            ++fail[i];
         } else {
             codes[i] = -2;   // running
         }

@@ -158,11 +158,17 @@ int RunPort(const Options& options, Screen& screen)
     if (!o.child)
         StartEvent(screen, o);
 
+    // A unit that never reached the module: logged, shown and counted as
+    // a failure, as with several ports.
+    auto early = [&](const UnitRecord& record) {
+        const UnitRecord r = finish(record);
+        ++c.fail;
+        screen.Counts(c.pass, c.fail, r.code);
+        return done(r.code);
+    };
     std::string error, reasonCode;
-    if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
-        finish(EarlyFailure(kExitImage, error, reasonCode));
-        return done(kExitImage);
-    }
+    if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode))
+        return early(EarlyFailure(kExitImage, error, reasonCode));
     if (!o.child)
         Banner(screen, o, image);
     UnitIds ids;
@@ -170,7 +176,11 @@ int RunPort(const Options& options, Screen& screen)
         std::string path;
         if (!UnitIdPath(o, c.port, serial, &path, &error) || !ids.Open(path, &error) ||
             (o.idsAt && !ids.Seek(o.idsOffset, o.idsLine))) {
-            screen.Note(0, c.port + "  " + (error.empty() ? "cannot read the unit ids on from where they stood" : error));
+            if (error.empty())
+                error = "cannot read the unit ids on from where they stood";
+            screen.Note(0, c.port + "  " + error);
+            if (o.json)
+                screen.Event(ErrorEvent(kExitUsage, c.port + ": " + error));
             return done(kExitUsage);
         }
         c.ids = &ids;
@@ -186,9 +196,8 @@ int RunPort(const Options& options, Screen& screen)
             PortDetach();
             return kExitPort;
         }
-        finish(EarlyFailure(kExitPort, c.hDlg == NULL ? "cannot make the port's record" : error, "port_open"));
         PortDetach();
-        return done(kExitPort);
+        return early(EarlyFailure(kExitPort, c.hDlg == NULL ? "cannot make the port's record" : error, "port_open"));
     }
     device = PortDevice(c.port);
 

@@ -109,6 +109,10 @@ private:
     State* state_;
 };
 
+// This process was started by an orvane-cli for one of its ports
+// (Children::Start says so in its environment, and no one else should).
+bool StartedByParent();
+
 // Leaves the process at once with the code, whatever other threads do.
 [[noreturn]] void QuitNow(int code);
 

@@ -287,6 +287,14 @@ bool FolderWatch::Wait(int ms)
     return true;
 }
 
+bool StartedByParent()
+{
+    const char* child = std::getenv("ORVANE_CLI_CHILD");
+    const bool started = child && std::strcmp(child, "1") == 0;
+    unsetenv("ORVANE_CLI_CHILD");
+    return started;
+}
+
 void QuitNow(int code)
 {
     std::fflush(stdout);
@@ -338,6 +346,7 @@ bool Children::Start(const std::vector<std::string>& args)
         if (getppid() != parent)
             _exit(127);
         dup2(fds[1], STDOUT_FILENO);
+        setenv("ORVANE_CLI_CHILD", "1", 1);
         std::vector<char*> argv{self};
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));

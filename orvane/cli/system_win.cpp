@@ -208,6 +208,14 @@ std::string BaseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool StartedByParent()
+{
+    CHAR szChild[8];
+    const DWORD n = GetEnvironmentVariableA("ORVANE_CLI_CHILD", szChild, sizeof(szChild));
+    SetEnvironmentVariableA("ORVANE_CLI_CHILD", NULL);
+    return n == 1 && szChild[0] == '1';
+}
+
 void QuitNow(int code)
 {
     std::fflush(stdout);
@@ -266,11 +274,13 @@ bool Children::Start(const std::vector<std::string>& args)
     si.hStdOutput = hWrite;
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION pi{};
+    SetEnvironmentVariableA("ORVANE_CLI_CHILD", "1");   // inherited by the child: see StartedByParent
     // A process group of its own: the console's Ctrl+C reaches the parent
     // only, which passes it on once.
     const BOOL fStarted = CreateProcessA(szSelf, command.data(), NULL, NULL, TRUE, CREATE_NEW_PROCESS_GROUP, NULL,
                                          NULL, &si, &pi);
     CloseHandle(hWrite);
+    SetEnvironmentVariableA("ORVANE_CLI_CHILD", NULL);
     if (!fStarted) {
         CloseHandle(hRead);
         return false;

@@ -186,6 +186,8 @@ int RunWatch(const Options& options)
     // exits 7, rather than wait with no station able to run.
     auto cannotRun = [&](WatchedPort& p, const std::string& why) {
         screen.Note(0, "orvane-cli: " + p.name + ": " + why + "; every station ends (exit 7)");
+        if (o.json)
+            screen.Event(ErrorEvent(kExitUsage, p.name + ": " + why + "; every station ends"));
         p.stopped = true;
         if (p.code == kExitInstalled)
             p.code = kExitUsage;

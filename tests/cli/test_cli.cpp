@@ -761,6 +761,7 @@ TEST_F(OrvaneCli, OptionsReachTheRunOrAreRefused)
     const std::vector<std::vector<std::string>> bad = {
         {"--rate", "9600"}, {"--normal-rate", "57600"}, {"--verdict-timeout", "soon"}, {"--wake-timeout", "-1"},
         {"--retries", "x"}, {"--expect-model", "99"}, {"--frobnicate"}, {"--sha256", "12"},
+        {"--adapter", "0403:6001:FORGED"}, {"--child"},   // between a parent and its children only
     };
     for (const auto& args : bad) {
         SCOPED_TRACE(args[0]);
@@ -771,19 +772,28 @@ TEST_F(OrvaneCli, OptionsReachTheRunOrAreRefused)
         EXPECT_EQ(Field(module.Ask("report"), "", "received_bytes"), "0");
     }
     // Refused at once, never left waiting: an identity no adapter can have,
-    // a port whose own name holds {port}, a folder for the unit ids.
-    const std::vector<std::pair<std::vector<std::string>, std::string>> refusedAtOnce = {
-        {{"--watch", "--match", "usb:403:6001", "--image", image}, "--match usb:403:6001: write usb:VID:PID"},
+    // a port whose own name holds {port}, a folder for the unit ids; with
+    // --json, an error event says so, and an image problem is one failure.
+    struct Refused { std::vector<std::string> args; int code; std::string text; };
+    const Refused refusedAtOnce[] = {
+        {{"--watch", "--match", "usb:403:6001", "--image", image}, 7, "--match usb:403:6001: write usb:VID:PID"},
         {{"--port", (folder / "x{port}").string(), "--unit-id-from", (folder / "{port}.ids").string(), "--image", image},
-         "cannot read the unit ids from " + (folder / "x{port}.ids").string()},
-        {{"--port", module.link, "--unit-id-from", folder.string(), "--image", image},
+         7, "cannot read the unit ids from " + (folder / "x{port}.ids").string()},
+        {{"--port", module.link, "--unit-id-from", folder.string(), "--image", image}, 7,
          "cannot read the unit ids from " + folder.string() + ": it is a folder"},
+        {{"--port", "usb:dead:beef", "--image", image, "--json"}, 7,
+         "{\"schema\":1,\"event\":\"error\",\"code\":7,\"text\":\"--port usb:dead:beef matches no port"},
+        {{"--port", module.link, "--image", (folder / "none.bin").string(), "--json"}, 4,
+         "\"event\":\"summary\",\"code\":4,\"units\":1,\"passed\":0,\"failed\":1"},
     };
-    for (const auto& c : refusedAtOnce) {
-        SCOPED_TRACE(c.second);
-        Cli refused(c.first, (folder / "errors.txt").string());
-        EXPECT_EQ(refused.Wait(), 7);
-        EXPECT_NE((refused.output + Slurp(folder / "errors.txt")).find(c.second), std::string::npos) << refused.output;
+    for (const Refused& c : refusedAtOnce) {
+        SCOPED_TRACE(c.text);
+        Cli refused(c.args, (folder / "errors.txt").string());
+        EXPECT_EQ(refused.Wait(), c.code);
+        EXPECT_NE((refused.output + Slurp(folder / "errors.txt")).find(c.text), std::string::npos) << refused.output;
+        std::ofstream(folder / "events.json") << refused.output;
+        if (std::find(c.args.begin(), c.args.end(), "--json") != c.args.end())
+            EXPECT_EQ(Validate(folder / "events.json"), "");
     }
 }
 
