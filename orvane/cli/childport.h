@@ -22,6 +22,8 @@ public:
     // The child has ended with exitCode (natively 128 + N for signal N).
     // Returns the port's exit code, one of the documented ones.
     int Ended(int exitCode, Screen& screen, int row, const Options& options, int* pass, int* fail);
+    // The first unit the child said did not pass (its code), or 0.
+    int FirstCode() const { return firstCode_; }
 
 private:
     bool open_ = false;              // an attempt under way whose record is not written

@@ -19,7 +19,7 @@ SYNOPSIS
                --image FILE [the options of a station]
     orvane-cli report LOG... [--by port|bench|day|image|operator] [--json]
     orvane-cli --list-ports [--json]
-    orvane-cli --help | --version
+    orvane-cli --help | -h | --version
 
 DESCRIPTION
     orvane-cli does what the Download command of orvane does, from a console:
@@ -95,9 +95,10 @@ OPTIONS
 
     --retries N
         Run a unit again from the wake-up, up to N more times, when it
-        ended with no answer (3), no verdict (2) or a port that went away
-        (5); never after a 302 (1), an image problem (4), a wrong model (8)
-        or Ctrl+C.  A port that went away is waited for (as --wake-timeout
+        ended with no answer (3), no verdict (2) or a port problem (5: the
+        port went away, stopped taking the image, or could not be set to
+        the rate); never after a 302 (1), an image problem (4), a wrong
+        model (8) or Ctrl+C.  A port that went away is waited for (as --wake-timeout
         and --station wait for a module) and opened again once it is back.
         Each attempt is reported and logged.  Default 0.
 
@@ -114,12 +115,16 @@ OPTIONS
 
     --station, --no-station
         After each unit wait for the next one on the same port and count
-        PASS and FAIL, until Ctrl+C; then print a summary.  --no-station
+        PASS and FAIL, until Ctrl+C, or a unit that ends with an image
+        problem (4) or a port problem (5), which the next unit could not
+        get past; then print a summary.  --no-station
         (and --no-watch) turns off what a job file switches on.
 
     --json
         Events as JSON Lines on standard output (start, unit_start, status,
-        progress, warning, result, summary); the text goes to standard
+        progress, warning, unit_id, result, summary; with --watch
+        port_added and port_removed; with --check check; with --list-ports
+        port; error when the run is refused); the text goes to standard
         error.  The schema is docs/orvane-cli.schema.json.
 
     --check
@@ -192,7 +197,7 @@ OPTIONS
         /dev/serial links; on Windows the friendly name).  With --json one
         "port" event per port.
 
-    --help
+    --help, -h
         This text.
 
     --version
@@ -221,9 +226,10 @@ EXIT STATUS
         taking the image (nothing taken for 5 s, a write failed, or the
         image not gone within four times its wire time and 10 s): "the
         port stopped taking the image after N of M bytes"
-    6   cancelled (Ctrl+C)
-    7   the command line or the job file is wrong, or a port named by its
-        adapter matches none or several ports
+    6   cancelled (Ctrl+C, SIGTERM, SIGHUP, the console window closing)
+    7   the command line or the job file is wrong, a port named by its
+        adapter matches none or several ports, or the unit ids cannot be
+        read
     8   the module is not the --expect-model one
     9   the unit's log line could not be written (--log): the unit is not
         PASS, however it went
@@ -231,10 +237,14 @@ EXIT STATUS
         --watch) ended before its unit did (killed, or crashed): this one
         logs the unit and sends its result, "orvane-cli's process for this
         port ended (signal N)"
+    128+N  orvane-cli was ended by signal N, one it cannot catch (SIGKILL),
+        before it could log its unit (Linux, as a shell reports it)
     With several ports: 0 only if every port passed, otherwise the first
-    non-zero code in the order the ports were given.  With --station: the
-    code of the first unit that did not pass.  With --retries: the code of
-    a unit's last attempt.
+    non-zero code in the order the ports were given.  With --station and
+    --watch: the code of the first unit that did not pass.  With
+    --retries: the code of a unit's last attempt.
+    orvane-cli report: 0, or 7 when a log cannot be read or its options
+    are wrong (lines it cannot read are named, not an error).
 
 EXAMPLES
     Install one module on the first USB serial adapter:

@@ -160,6 +160,13 @@ int RunWatch(const Options& options)
         return kExitImage;
     }
 
+    // The run's code: the first unit that did not pass, on whichever port, as
+    // the stations say so.
+    int code = kExitInstalled;
+    auto failed = [&](int unitCode) {
+        if (code == kExitInstalled)
+            code = unitCode;
+    };
     std::vector<WatchedPort> ports;
     // Where each file of unit ids stands, for the next station that reads it.
     std::map<std::string, std::pair<uint64_t, long>> idsAt;
@@ -191,6 +198,7 @@ int RunWatch(const Options& options)
         p.stopped = true;
         if (p.code == kExitInstalled)
             p.code = kExitUsage;
+        failed(kExitUsage);
         if (!ending)
             children.Interrupt();
         ending = true;
@@ -300,7 +308,10 @@ int RunWatch(const Options& options)
                             idsAt[p.ids] = {offset, number};
                         return;
                     }
-                    if (p.station.Take(line))
+                    const bool taken = p.station.Take(line);
+                    if (p.station.FirstCode() != kExitInstalled)
+                        failed(p.station.FirstCode());
+                    if (taken)
                         return;
                     if (!line.empty() && (line[0] == 'L' || line[0] == 'M') && line.size() > 2) {
                         // The station's changing line, with the port's counts
@@ -319,28 +330,30 @@ int RunWatch(const Options& options)
                 },
                 [&](int child, int exitCode) {
                     WatchedPort& p = ports[portOf[size_t(child)]];
-                    const int code = p.station.Ended(exitCode, screen, p.row, o, &p.childPass, &p.childFail);
-                    const int failed = p.childFail;
+                    const int stationCode = p.station.Ended(exitCode, screen, p.row, o, &p.childPass, &p.childFail);
+                    const int failedUnits = p.childFail;
                     p.child = -1;
                     p.pass += p.childPass;
                     p.fail += p.childFail;
                     p.childPass = p.childFail = 0;
                     // A station that ended because its port went away, with
                     // no unit failed, says nothing about the units.
-                    if (p.code == 0 && code != 0 && !(p.childGone && code == kExitPort && failed == 0))
-                        p.code = code;
+                    if (p.code == 0 && stationCode != 0 && !(p.childGone && stationCode == kExitPort && failedUnits == 0))
+                        p.code = stationCode;
+                    if (p.code != kExitInstalled)
+                        failed(p.code);
                     if (p.childGone || !p.present) {
                         // Still listed (the list lags): not again on the same
                         // device until it has gone from the list.
                         p.waitForChange = p.present && !p.absentSinceStart;
                         show(p, "gone");
-                    } else if (code == kExitUsage) {
+                    } else if (stationCode == kExitUsage) {
                         cannotRun(p, "its station cannot run");
                     } else if (!ending) {
                         p.stopped = true;
-                        screen.Note(0, "orvane-cli: " + p.name + ": its station ended (exit " + std::to_string(code) +
+                        screen.Note(0, "orvane-cli: " + p.name + ": its station ended (exit " + std::to_string(stationCode) +
                                            "); it starts again when the port comes back");
-                        show(p, "stopped (exit " + std::to_string(code) + ")");
+                        show(p, "stopped (exit " + std::to_string(stationCode) + ")");
                     }
                     look = true;
                 });
@@ -364,10 +377,6 @@ int RunWatch(const Options& options)
     screen.Close();
     RemoveTree(folder);
 
-    int code = kExitInstalled;
-    for (const WatchedPort& p : ports)
-        if (code == kExitInstalled)
-            code = p.code;
     summary(code, ports);
     return code;
 }

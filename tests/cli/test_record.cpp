@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -49,6 +50,44 @@ TEST(CliRecord, TheSchemasResultIsTheRecordTable)
         EXPECT_EQ(codesInSchema.count(kReasonCodes[i].code), 1u) << kReasonCodes[i].name;
     }
     EXPECT_EQ(reasonsInSchema, reasons);
+}
+
+} // namespace
+
+namespace {
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// docs/cli.md shows the program's --help whole (the manual page is made from
+// it too) and lists the stable reason codes the program has.
+TEST(CliDocs, TheManualSaysWhatTheProgramSays)
+{
+    std::string help;
+    FILE* p = popen(CLI_PATH " --help", "r");
+    for (char block[4096]; p && std::fgets(block, sizeof(block), p);)
+        help += block;
+    if (p)
+        pclose(p);
+    std::string docsPath = CLI_SCHEMA;
+    docsPath = docsPath.substr(0, docsPath.find_last_of('/') + 1) + "cli.md";
+    const std::string docs = Slurp(docsPath);
+    const std::string start = "## `orvane-cli --help`\n\n```\n";
+    const size_t from = docs.find(start);
+    ASSERT_NE(from, std::string::npos);
+    const size_t to = docs.find("```\n", from + start.size());
+    EXPECT_EQ(docs.substr(from + start.size(), to - from - start.size()), help);
+
+    const size_t list = docs.find("`reason_code` is stable:");
+    ASSERT_NE(list, std::string::npos);
+    const std::string stable = docs.substr(list, docs.find("\n\n", list) - list);
+    for (size_t i = 0; i < kReasonCodeCount; ++i)
+        EXPECT_NE(stable.find(std::string("`") + kReasonCodes[i].name + "`"), std::string::npos) << kReasonCodes[i].name;
 }
 
 } // namespace
