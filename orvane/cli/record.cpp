@@ -105,14 +105,14 @@ void EventValue(JsonObject& o, const RecordField& f, const UnitRecord& r)
 }
 
 // A field's value, as the log or an event wrote it, into the record.
-bool ReadField(const RecordField& f, const std::string& value, UnitRecord* r)
+bool ReadField(const RecordField& f, std::string& value, UnitRecord* r)
 {
     char* end = nullptr;
     errno = 0;
     switch (f.kind) {
     case kFieldText:
     case kFieldTextOrNull:
-        r->*f.text = value;
+        r->*f.text = std::move(value);
         return true;
     case kFieldCount: {
         const long n = std::strtol(value.c_str(), &end, 10);
@@ -206,7 +206,7 @@ std::string ResultEvent(const UnitRecord& r)
     return o.Done();
 }
 
-bool ReadLogFields(const std::vector<std::string>& fields, UnitRecord* r, std::string* problem)
+bool ReadLogFields(std::vector<std::string>& fields, UnitRecord* r, std::string* problem)
 {
     bool ok = true;
     for (size_t column = 0; column < fields.size() && column < size_t(kLogColumns); ++column) {
@@ -219,7 +219,7 @@ bool ReadLogFields(const std::vector<std::string>& fields, UnitRecord* r, std::s
     return ok;
 }
 
-bool ReadEventValues(const std::map<std::string, std::string>& values, UnitRecord* r, std::string* problem)
+bool ReadEventValues(std::map<std::string, std::string>& values, UnitRecord* r, std::string* problem)
 {
     bool ok = true;
     for (const RecordField& f : kRecordFields) {

@@ -102,10 +102,10 @@ std::string ResultEvent(const UnitRecord& record);
 
 // A log line's fields (any layout) or a result event's values (flat: its
 // strings unescaped, other values as written, nulls left out) into a
-// record.  False when a field does not read as its kind, with the first such
+// record; the texts are moved out of them.  False when a field does not read as its kind, with the first such
 // field and its value in *problem; the others are read all the same.
-bool ReadLogFields(const std::vector<std::string>& fields, UnitRecord* record, std::string* problem);
-bool ReadEventValues(const std::map<std::string, std::string>& values, UnitRecord* record, std::string* problem);
+bool ReadLogFields(std::vector<std::string>& fields, UnitRecord* record, std::string* problem);
+bool ReadEventValues(std::map<std::string, std::string>& values, UnitRecord* record, std::string* problem);
 
 // Now, as ISO 8601 in UTC.
 std::string NowIso();

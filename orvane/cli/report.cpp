@@ -129,7 +129,7 @@ struct Reader
     // name into one file.
     static std::string FileKey(const std::string& file) { return "file " + file + '\n'; }
 
-    void Add(const std::string& file, const UnitRecord& a)
+    void Add(const std::string& file, UnitRecord&& a)
     {
         const std::string key = (a.bench.empty() ? FileKey(file) : "bench " + a.bench + '\n') + a.port;
         auto it = open.find(key);
@@ -146,7 +146,7 @@ struct Reader
         Unit& u = it->second;
         ++u.attempts;
         u.seconds += a.seconds;
-        u.last = a;
+        u.last = std::move(a);
     }
 
     // At the end of a file its units without a bench are whole; at the end
@@ -285,7 +285,7 @@ void ReadJsonLine(Reader& r, const std::string& file, long long number, const st
     }
     if (a.reasonCode.empty())
         a.reasonCode = ReasonKey(a.reason);
-    r.Add(file, a);
+    r.Add(file, std::move(a));
 }
 
 void ReadCsvLine(Reader& r, const std::string& file, long long number, const std::string& line,
@@ -330,7 +330,7 @@ void ReadCsvLine(Reader& r, const std::string& file, long long number, const std
     a.attempt = std::max(1, a.attempt);
     if (a.reasonCode.empty())
         a.reasonCode = ReasonKey(a.reason);
-    r.Add(file, a);
+    r.Add(file, std::move(a));
 }
 
 std::string Percent(long long part, long long whole)
