@@ -1,6 +1,7 @@
 #include "orvane/cli/events.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 
 namespace {
@@ -33,6 +34,76 @@ size_t Utf8Length(const std::string& text, size_t i)
             return 0;
     }
     return n;
+}
+
+// ---- reading: one flat object --------------------------------------------
+
+bool Rest(const std::string& text, size_t i)
+{
+    return text.find_first_not_of(" \t\r", i) == std::string::npos;
+}
+
+bool String(const std::string& text, size_t* i, std::string* out)
+{
+    if (*i >= text.size() || text[*i] != '"')
+        return false;
+    for (++*i; *i < text.size(); ++*i) {
+        const char c = text[*i];
+        if (c == '"') {
+            ++*i;
+            return true;
+        }
+        if (c != '\\') {
+            *out += c;
+            continue;
+        }
+        if (++*i >= text.size())
+            return false;
+        const char e = text[*i];
+        if (e == 'u') {
+            if (*i + 4 >= text.size())
+                return false;
+            const long code = std::strtol(text.substr(*i + 1, 4).c_str(), nullptr, 16);
+            *out += code < 0x80 ? char(code) : '?';
+            *i += 4;
+        } else {
+            *out += e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e == 'b' ? '\b' : e == 'f' ? '\f' : e;
+        }
+    }
+    return false;
+}
+
+// A value; arrays and objects are skipped whole (kept as "").
+bool Value(const std::string& text, size_t* i, std::string* out)
+{
+    if (*i >= text.size())
+        return false;
+    if (text[*i] == '"')
+        return String(text, i, out);
+    if (text[*i] == '[' || text[*i] == '{') {
+        int depth = 0;
+        for (; *i < text.size(); ++*i) {
+            const char c = text[*i];
+            if (c == '"') {
+                std::string skipped;
+                if (!String(text, i, &skipped))
+                    return false;
+                --*i;
+            } else if (c == '[' || c == '{') {
+                ++depth;
+            } else if ((c == ']' || c == '}') && --depth == 0) {
+                ++*i;
+                return true;
+            }
+        }
+        return false;
+    }
+    const size_t end = text.find_first_of(",} \t", *i);
+    if (end == std::string::npos || end == *i)
+        return false;
+    *out = text.substr(*i, end - *i);
+    *i = end;
+    return true;
 }
 
 } // namespace
@@ -135,3 +206,41 @@ JsonObject& JsonObject::Raw(const char* key, const std::string& json)
     Key(key).text_ += json;
     return *this;
 }
+
+bool ParseFlatJson(const std::string& text, std::map<std::string, std::string>* values)
+{
+    size_t i = 0;
+    auto space = [&] {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r'))
+            ++i;
+    };
+    space();
+    if (i >= text.size() || text[i++] != '{')
+        return false;
+    space();
+    if (i < text.size() && text[i] == '}')
+        return Rest(text, i + 1);
+    for (;;) {
+        std::string key, value;
+        space();
+        if (!String(text, &i, &key))
+            return false;
+        space();
+        if (i >= text.size() || text[i++] != ':')
+            return false;
+        space();
+        const bool quoted = i < text.size() && text[i] == '"';
+        if (!Value(text, &i, &value))
+            return false;
+        if (quoted || value != "null")   // a null is left out
+            (*values)[key] = value;
+        space();
+        if (i >= text.size())
+            return false;
+        if (text[i] == '}')
+            return Rest(text, i + 1);
+        if (text[i++] != ',')
+            return false;
+    }
+}
+

@@ -6,6 +6,7 @@
 #define ORVANE_CLI_EVENTS_H
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -55,5 +56,10 @@ private:
 };
 
 std::string JsonString(const std::string& text);
+
+// One JSON object read flat: its top-level strings (unescaped) and other
+// values as written; arrays and objects as "", nulls left out.  False when
+// the text is not one object.
+bool ParseFlatJson(const std::string& text, std::map<std::string, std::string>* values);
 
 #endif

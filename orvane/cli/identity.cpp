@@ -1,14 +1,10 @@
 #include "orvane/cli/identity.h"
 
 #include "orvane/cli/logfile.h"
+#include "orvane/cli/record.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 #include <vector>
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
 
 namespace {
 
@@ -23,67 +19,71 @@ std::string Trim(const std::string& text)
 
 bool UnitIds::Open(const std::string& path, std::string* error)
 {
-    std::FILE* file = stdin;
-    if (path != "-") {
-        const char* mode = "r";
-#ifndef _WIN32
-        // Opened for writing too, a FIFO has a writer for good: it never
-        // reads as ended between the feeder's lines, and the open does not
-        // wait for one.
-        struct stat st {};
-        const bool found = stat(path.c_str(), &st) == 0;
-        if (found && S_ISFIFO(st.st_mode))
-            mode = "r+";
-        // A folder opens here too, and would read as a list that has ended.
-        if (found && S_ISDIR(st.st_mode)) {
-            *error = "cannot read the unit ids from " + path + ": it is a folder";
-            return false;
-        }
-#endif
-        file = std::fopen(path.c_str(), mode);
-        if (file == nullptr) {
-            *error = "cannot read the unit ids from " + path;
-            return false;
-        }
-    }
-    shared_ = std::make_shared<Shared>();
-    // Detached: it may wait on the console or a FIFO until the process ends.
-    std::thread([file, shared = shared_] {
-        std::string line;
-        for (int c; (c = std::fgetc(file)) != EOF;) {
-            if (c != '\n') {
-                if (line.size() < 256)
-                    line += char(c);
-                continue;
-            }
-            std::lock_guard<std::mutex> hold(shared->lock);
-            shared->lines.push_back(Trim(line));
-            shared->arrived.notify_all();
-            line.clear();
-        }
-        std::lock_guard<std::mutex> hold(shared->lock);
-        if (!Trim(line).empty())
-            shared->lines.push_back(Trim(line));
-        shared->ended = true;
-        shared->arrived.notify_all();
-    }).detach();
+    path_ = path == "-" ? std::string("the console") : path;
+    return source_.Open(path, error);
+}
+
+bool UnitIds::Seek(uint64_t offset, long line)
+{
+    if (!source_.Seek(offset))
+        return false;
+    offset_ = offset;
+    line_ = line;
     return true;
 }
 
-bool UnitIds::Next(std::string* id, const std::function<bool()>& stop)
+bool UnitIds::Next(std::string* id, const std::function<bool()>& stop,
+                   const std::function<void(const std::string&)>& refused)
 {
-    std::unique_lock<std::mutex> hold(shared_->lock);
-    while (shared_->lines.empty() && !shared_->ended) {
-        shared_->arrived.wait_for(hold, std::chrono::milliseconds(50));
-        if (shared_->lines.empty() && stop())
-            return false;
+    const size_t kLongest = 256;
+    for (;;) {
+        char c = 0;
+        const int got = ended_ ? 0 : source_.Read(&c, 50);
+        if (got < 0) {
+            if (stop())
+                return false;
+            continue;
+        }
+        if (got > 0) {
+            ++pendingBytes_;
+            if (c != '\n') {
+                if (pending_.size() <= kLongest)
+                    pending_ += c;
+                continue;
+            }
+            offset_ += pendingBytes_;
+            pendingBytes_ = 0;
+        } else if (!ended_ && !pending_.empty()) {
+            ended_ = true;   // the list has ended: its last line, then units without an id
+        } else {
+            ended_ = true;
+            id->clear();
+            return true;
+        }
+        *id = Trim(pending_);
+        pending_.clear();
+        ++line_;
+        std::string why;
+        for (unsigned char b : *id)
+            if (why.empty() && (b < 0x20 || b == 0x7F)) {
+                char hex[8];
+                std::snprintf(hex, sizeof(hex), "0x%02x", b);
+                why = std::string("holds the control byte ") + hex;
+            }
+        if (why.empty() && id->size() > kLongest)
+            why = "is longer than " + std::to_string(kLongest) + " bytes";
+        if (why.empty())
+            return true;
+        refused(path_ + ":" + std::to_string(line_) + " " + why + ", not an id; the unit waits for the next line");
     }
-    if (shared_->lines.empty()) {
-        id->clear();
-        return true;
-    }
-    *id = shared_->lines.front();
-    shared_->lines.pop_front();
+}
+
+bool UnitIds::Position(uint64_t* offset, long* line) const
+{
+    if (!source_.IsFile())
+        return false;
+    *offset = offset_;
+    *line = line_;
     return true;
 }
 

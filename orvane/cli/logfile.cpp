@@ -1,21 +1,5 @@
 #include "orvane/cli/logfile.h"
 
-const char* const kLogColumnNames[kLogColumns] = {
-    "start",     "port",     "model", "image", "size",         "sha256",     "duration_s",
-    "bytes_per_s", "result", "reason", "attempt", "reason_code", "unit_id",   "operator",
-    "bench",     "tool_version", "image_label", "adapter", "boot_line", "flags",
-};
-
-const size_t kLogLayouts[3] = {kColAttempt, kColUnitId, kLogColumns};
-
-std::string LogHeader()
-{
-    std::string header;
-    for (const char* name : kLogColumnNames)
-        header += std::string(header.empty() ? "" : ",") + name;
-    return header + "\n";
-}
-
 std::string CsvField(const std::string& text)
 {
     if (text.find_first_of(",\"\r\n") == std::string::npos)

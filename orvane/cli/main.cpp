@@ -2,20 +2,29 @@
 // benches and scripts.  See docs/cli.md.
 #include "orvane/cli/options.h"
 #include "orvane/cli/ports.h"
-#include "orvane/cli/session.h"
+#include "orvane/cli/check.h"
+#include "orvane/cli/report.h"
+#include "orvane/cli/runevents.h"
+#include "orvane/cli/several.h"
+#include "orvane/cli/station.h"
+#include "orvane/cli/watch.h"
 #include "orvane/cli/system.h"
 #include "orvane/version.h"
 
+#include <algorithm>
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::string(argv[1]) == "report")
-        return RunReport(std::vector<std::string>(argv + 2, argv + argc));
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "report")
+        return RunReport(std::vector<std::string>(args.begin() + 1, args.end()));
+    // --json asks for events from the first mistake on.
+    const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
     Options options;
     std::string error;
-    if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
-        std::fprintf(stderr, "orvane-cli: %s (orvane-cli --help tells more)\n", error.c_str());
+    if (!ParseOptions(args, &options, &error, StartedByParent())) {
+        UsageError(json, kExitUsage, error + " (orvane-cli --help tells more)");
         return kExitUsage;
     }
     if (options.version) {
@@ -40,7 +49,7 @@ int main(int argc, char** argv)
             ports = ListPorts();
         listed = true;
         if (!ResolveIdentity(port, ports, &port, &error)) {
-            std::fprintf(stderr, "orvane-cli: %s\n", error.c_str());
+            UsageError(options.json, kExitUsage, error);
             return kExitUsage;
         }
     }

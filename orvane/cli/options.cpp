@@ -3,11 +3,31 @@
 #include "orvane/cli/ports.h"
 #include "orvane/version.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+
+// Where a job file's value is a file: made relative to the job file's
+// folder.
+enum PathRule
+{
+    kNotPath,
+    kPath,          // always (but "-", the console)
+    kPathsWithSlash // each of a list that holds a slash: a path, not a port's name, an identity or COM*
+};
+
+struct OptionSpec
+{
+    const char* name;     // on the command line
+    bool flag;            // takes no value on the command line; "yes" or "no" in a job file
+    const char* jobKey;   // its key in a job file, or nullptr
+    PathRule path;
+    bool child;           // each port's child process gets it as given
+    bool (*apply)(const std::string& value, Options* o, std::string* error);
+};
 
 namespace {
 
@@ -60,13 +80,6 @@ bool PortNameOk(std::string* port)
 #endif
 }
 
-std::string Seconds(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof(text), "%g", value);
-    return text;
-}
-
 bool ParseModel(const std::string& text, int* model)
 {
     std::string name = text;
@@ -90,124 +103,193 @@ bool ParseDigest(const std::string& text, std::string* digest)
     return true;
 }
 
-const char* const kValueOptions[] = {
-    "--port", "--image", "--rate", "--normal-rate", "--verdict-timeout", "--wake-timeout", "--log", "--image-name",
-    "--retries", "--sha256", "--expect-model", "--job", "--match", "--unit-id", "--unit-id-from", "--operator",
-    "--bench", "--child-image", "--adapter",
-};
-
-// Texts that end up in log fields and events: one line, no control bytes.
-bool TextOk(const std::string& text)
+bool Fail(std::string* error, const std::string& why)
 {
-    for (unsigned char c : text)
-        if (c < 0x20 || c == 0x7F)
-            return false;
-    return true;
-}
-
-bool TakesValue(const std::string& name)
-{
-    for (const char* o : kValueOptions)
-        if (name == o)
-            return true;
+    *error = why;
     return false;
 }
 
-// One option with its value; false with the reason.
-bool Apply(const std::string& name, const std::string& value, Options* o, std::string* error)
+// ---- each option's value --------------------------------------------------
+
+bool ApplyPort(const std::string& value, Options* o, std::string* error)
 {
-    if (name == "--port") {
-        o->ports = SplitPorts(value);
-        for (std::string& port : o->ports)
-            if (!PortNameOk(&port)) {
+    o->ports = SplitPorts(value);
+    for (std::string& port : o->ports)
+        if (!PortNameOk(&port))
 #ifdef _WIN32
-                *error = "--port takes COM1 to COM256, usb:VID:PID[:SERIAL] or serial:SERIAL, not \"" + port + "\"";
+            return Fail(error, "--port takes COM1 to COM256, usb:VID:PID[:SERIAL] or serial:SERIAL, not \"" + port + "\"");
 #else
-                *error = "--port: an empty port name in \"" + value + "\"";
+            return Fail(error, "--port: an empty port name in \"" + value + "\"");
 #endif
-                return false;
-            }
-        o->portsGiven = o->ports;
-    } else if (name == "--image") {
-        o->image = value;
-    } else if (name == "--child-image") {
-        o->imageName = value;
-    } else if (name == "--adapter") {
-        o->adapter = value;
-    } else if (name == "--match") {
-        for (const std::string& match : SplitPorts(value)) {
-            if (IsIdentity(match) && !IdentityOk(match, error)) {
-                *error = "--match " + *error;
-                return false;
-            }
-            if (!match.empty())
-                o->matches.push_back(match);
-        }
-        if (o->matches.empty()) {
-            *error = "--match needs usb:VID:PID[:SERIAL], serial:SERIAL or a pattern, not \"" + value + "\"";
-            return false;
-        }
-    } else if (name == "--unit-id" || name == "--operator" || name == "--bench" || name == "--image-name") {
-        if (!TextOk(value) || (name != "--unit-id" && value.empty())) {
-            *error = name + " takes a line of text, not \"" + value + "\"";
-            return false;
-        }
-        (name == "--unit-id" ? o->unitId : name == "--operator" ? o->operatorName
-                                          : name == "--bench"  ? o->bench
-                                                               : o->imageLabel) = value;
-    } else if (name == "--unit-id-from") {
-        o->unitIdFrom = value;
-    } else if (name == "--log") {
-        o->log = value;
-    } else if (name == "--rate") {
-        if (!ParseRate(value, 57600, 115200, &o->rate)) {
-            *error = "--rate takes 57600 or 115200, not " + value;
-            return false;
-        }
-    } else if (name == "--normal-rate") {
-        if (!ParseRate(value, 19200, 115200, &o->normalRate)) {
-            *error = "--normal-rate takes 19200 or 115200, not " + value;
-            return false;
-        }
-    } else if (name == "--retries") {
-        char* end = nullptr;
-        const long n = std::strtol(value.c_str(), &end, 10);
-        if (value.empty() || *end != '\0' || n < 0 || n > 100) {
-            *error = "--retries takes a number from 0 to 100, not " + value;
-            return false;
-        }
-        o->retries = int(n);
-    } else if (name == "--sha256") {
-        if (!ParseDigest(value, &o->sha256)) {
-            *error = "--sha256 takes the image's SHA-256 as 64 hex digits, not " + value;
-            return false;
-        }
-    } else if (name == "--expect-model") {
-        if (!ParseModel(value, &o->expectModel)) {
-            *error = "--expect-model takes 520W, 41 or 710F, not " + value;
-            return false;
-        }
-    } else if (!ParseSeconds(value, name == "--verdict-timeout" ? &o->verdictTimeout : &o->wakeTimeout)) {
-        *error = name + " takes a number of seconds above 0, not " + value;
-        return false;
-    }
+    o->portsGiven = o->ports;
     return true;
 }
 
+bool ApplyMatch(const std::string& value, Options* o, std::string* error)
+{
+    for (const std::string& match : SplitPorts(value)) {
+        if (IsIdentity(match) && !IdentityOk(match, error))
+            return Fail(error, "--match " + *error);
+        if (!match.empty())
+            o->matches.push_back(match);
+    }
+    if (o->matches.empty())
+        return Fail(error, "--match needs usb:VID:PID[:SERIAL], serial:SERIAL or a pattern, not \"" + value + "\"");
+    return true;
+}
+
+// A line of text for the log and the events; some may not be empty.
+bool ApplyText(const char* name, const std::string& value, bool emptyOk, std::string* field, std::string* error)
+{
+    if (!OneLineOfText(value) || (!emptyOk && value.empty()))
+        return Fail(error, std::string(name) + " takes a line of text, not \"" + value + "\"");
+    *field = value;
+    return true;
+}
+
+bool ApplySeconds(const char* name, const std::string& value, double* seconds, std::string* error)
+{
+    if (!ParseSeconds(value, seconds))
+        return Fail(error, std::string(name) + " takes a number of seconds above 0, not " + value);
+    return true;
+}
+
+// The user's options: each once, with its kind, its job file key, whether a
+// job file's value is a path, and whether each port's child gets it.
+const OptionSpec kOptions[] = {
+    {"--port", false, "port", kPathsWithSlash, false, ApplyPort},
+    {"--image", false, "image", kPath, false,
+     [](const std::string& v, Options* o, std::string*) { return o->image = v, true; }},
+    {"--rate", false, "rate", kNotPath, true,
+     [](const std::string& v, Options* o, std::string* e) {
+         return ParseRate(v, 57600, 115200, &o->rate) || Fail(e, "--rate takes 57600 or 115200, not " + v);
+     }},
+    {"--normal-rate", false, "normal-rate", kNotPath, true,
+     [](const std::string& v, Options* o, std::string* e) {
+         return ParseRate(v, 19200, 115200, &o->normalRate) || Fail(e, "--normal-rate takes 19200 or 115200, not " + v);
+     }},
+    {"--verdict-timeout", false, "verdict-timeout", kNotPath, true,
+     [](const std::string& v, Options* o, std::string* e) { return ApplySeconds("--verdict-timeout", v, &o->verdictTimeout, e); }},
+    {"--wake-timeout", false, "wake-timeout", kNotPath, true,
+     [](const std::string& v, Options* o, std::string* e) { return ApplySeconds("--wake-timeout", v, &o->wakeTimeout, e); }},
+    {"--retries", false, "retries", kNotPath, true,
+     [](const std::string& v, Options* o, std::string* e) {
+         char* end = nullptr;
+         const long n = std::strtol(v.c_str(), &end, 10);
+         if (v.empty() || *end != '\0' || n < 0 || n > 100)
+             return Fail(e, "--retries takes a number from 0 to 100, not " + v);
+         o->retries = int(n);
+         return true;
+     }},
+    {"--sha256", false, "sha256", kNotPath, true,
+     [](const std::string& v, Options* o, std::string* e) {
+         return ParseDigest(v, &o->sha256) || Fail(e, "--sha256 takes the image's SHA-256 as 64 hex digits, not " + v);
+     }},
+    {"--expect-model", false, "expect-model", kNotPath, true,
+     [](const std::string& v, Options* o, std::string* e) {
+         return ParseModel(v, &o->expectModel) || Fail(e, "--expect-model takes 520W, 41 or 710F, not " + v);
+     }},
+    {"--log", false, "log", kPath, true, [](const std::string& v, Options* o, std::string*) { return o->log = v, true; }},
+    {"--station", true, "station", kNotPath, true,
+     [](const std::string& v, Options* o, std::string*) { return o->station = v == "yes", true; }},
+    {"--watch", true, "watch", kNotPath, false,
+     [](const std::string& v, Options* o, std::string*) { return o->watch = v == "yes", true; }},
+    {"--match", false, "match", kPathsWithSlash, false, ApplyMatch},
+    {"--json", true, nullptr, kNotPath, true, [](const std::string& v, Options* o, std::string*) { return o->json = v == "yes", true; }},
+    {"--check", true, nullptr, kNotPath, false,
+     [](const std::string& v, Options* o, std::string*) { return o->check = v == "yes", true; }},
+    {"--list-ports", true, nullptr, kNotPath, false,
+     [](const std::string& v, Options* o, std::string*) { return o->listPorts = v == "yes", true; }},
+    {"--job", false, nullptr, kNotPath, false, [](const std::string&, Options*, std::string*) { return true; }},
+    {"--unit-id", false, nullptr, kNotPath, true,
+     [](const std::string& v, Options* o, std::string* e) { return ApplyText("--unit-id", v, true, &o->unitId, e); }},
+    {"--unit-id-from", false, "unit-id-from", kPath, false,
+     [](const std::string& v, Options* o, std::string*) { return o->unitIdFrom = v, true; }},
+    {"--operator", false, "operator", kNotPath, true,
+     [](const std::string& v, Options* o, std::string* e) { return ApplyText("--operator", v, false, &o->operatorName, e); }},
+    {"--bench", false, "bench", kNotPath, true,
+     [](const std::string& v, Options* o, std::string* e) { return ApplyText("--bench", v, false, &o->bench, e); }},
+    {"--image-name", false, "image-name", kNotPath, true,
+     [](const std::string& v, Options* o, std::string* e) { return ApplyText("--image-name", v, false, &o->imageLabel, e); }},
+};
+
+// Between a parent and each port's child: the parent passes them, a user
+// never needs them.
+const OptionSpec kProtocolOptions[] = {
+    {"--child", true, nullptr, kNotPath, false,
+     [](const std::string& v, Options* o, std::string*) { return o->child = v == "yes", true; }},
+    {"--watched", true, nullptr, kNotPath, false,   // a station of --watch
+     [](const std::string& v, Options* o, std::string*) { return o->watched = o->station = v == "yes", true; }},
+    {"--child-image", false, nullptr, kNotPath, false,
+     [](const std::string& v, Options* o, std::string*) { return o->imageName = v, true; }},
+    {"--adapter", false, nullptr, kNotPath, false,
+     [](const std::string& v, Options* o, std::string*) { return o->adapter = v, true; }},
+    {"--child-unit-id-from", false, nullptr, kNotPath, false,   // the port's own, made by the parent
+     [](const std::string& v, Options* o, std::string*) { return o->unitIdFrom = v, o->idsMade = true; }},
+    {"--ids-at", false, nullptr, kNotPath, false,   // OFFSET:LINE
+     [](const std::string& v, Options* o, std::string* e) {
+         unsigned long long offset = 0;
+         long line = 0;
+         if (std::sscanf(v.c_str(), "%llu:%ld", &offset, &line) != 2)
+             return Fail(e, "--ids-at takes OFFSET:LINE, not " + v);
+         o->idsAt = true;
+         o->idsOffset = offset;
+         o->idsLine = line;
+         return true;
+     }},
+};
+
+// The option a name stands for; *no for "--no-station" and the like (a
+// flag a job file may set, turned off on the command line).
+const OptionSpec* FindOption(const std::string& name, bool fromParent, bool* no)
+{
+    *no = false;
+    for (const OptionSpec& spec : kOptions) {
+        if (name == spec.name)
+            return &spec;
+        if (spec.flag && spec.jobKey && name == std::string("--no-") + (spec.name + 2))
+            return *no = true, &spec;
+    }
+    for (const OptionSpec& spec : kProtocolOptions)
+        if (fromParent && name == spec.name)
+            return &spec;
+    return nullptr;
+}
+
+// An option with where it was given (a job file's "file:line: "), to be
+// applied.
+struct Entry
+{
+    GivenOption option;
+    std::string where;
+};
+
 // The job file: "key = value" lines, # comments; the keys are the options'
-// names without their dashes.  Relative paths are the job file's folder's.
-bool LoadJob(const std::string& path, Options* o, std::string* error)
+// names without their dashes ("ports" as well as "port").  Paths are made
+// relative to the job file's folder.
+bool LoadJob(const std::string& path, std::vector<Entry>* entries, std::string* error)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot read the job file " + path;
-        return false;
-    }
+    if (!in)
+        return Fail(error, "cannot read the job file " + path);
     const size_t slash = path.find_last_of("/\\");
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     auto relative = [&](const std::string& file) {
         const bool absolute = !file.empty() && (file[0] == '/' || file[0] == '\\' || (file.size() > 1 && file[1] == ':'));
         return absolute ? file : folder + file;
+    };
+    auto relativeWithSlash = [&](const std::string& list) {
+        std::string out;
+        for (const std::string& item : SplitPorts(list)) {
+            const bool path = item.find_first_of("/\\") != std::string::npos && !IsIdentity(item);
+            out += (out.empty() ? "" : ",") + (path ? relative(item) : item);
+        }
+        return out;
+    };
+    auto trim = [](const std::string& text) {
+        const size_t first = text.find_first_not_of(" \t\r");
+        const size_t last = text.find_last_not_of(" \t\r");
+        return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
     };
     int number = 0;
     for (std::string line; std::getline(in, line);) {
@@ -216,51 +298,44 @@ bool LoadJob(const std::string& path, Options* o, std::string* error)
         const size_t hash = line.find('#');
         if (hash != std::string::npos)
             line.erase(hash);
-        auto trim = [](std::string text) {
-            const size_t first = text.find_first_not_of(" \t\r");
-            const size_t last = text.find_last_not_of(" \t\r");
-            return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-        };
         line = trim(line);
         if (line.empty())
             continue;
         const size_t equals = line.find('=');
-        const std::string key = trim(line.substr(0, equals));
-        const std::string value = equals == std::string::npos ? std::string() : trim(line.substr(equals + 1));
-        if (equals == std::string::npos || value.empty()) {
-            *error = where + "write \"" + key + " = VALUE\"";
-            return false;
+        std::string key = trim(line.substr(0, equals));
+        std::string value = equals == std::string::npos ? std::string() : trim(line.substr(equals + 1));
+        if (equals == std::string::npos || value.empty())
+            return Fail(error, where + "write \"" + key + " = VALUE\"");
+        const std::string jobKey = key == "ports" ? "port" : key;
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& s : kOptions)
+            if (s.jobKey && jobKey == s.jobKey)
+                spec = &s;
+        if (spec == nullptr)
+            return Fail(error, where + "unknown key \"" + key + "\"");
+        if (spec->flag) {
+            if (value != "yes" && value != "no" && value != "true" && value != "false")
+                return Fail(error, where + key + " takes yes or no, not " + value);
+            value = value == "yes" || value == "true" ? "yes" : "no";
+        } else if (spec->path == kPath && value != "-") {
+            value = relative(value);
+        } else if (spec->path == kPathsWithSlash) {
+            value = relativeWithSlash(value);
         }
-        if (key == "station" || key == "watch") {
-            if (value != "yes" && value != "no" && value != "true" && value != "false") {
-                *error = where + key + " takes yes or no, not " + value;
-                return false;
-            }
-            (key == "station" ? o->station : o->watch) = value == "yes" || value == "true";
-            continue;
-        }
-        static const char* const kKeys[] = {"image", "sha256", "expect-model", "rate", "normal-rate",
-                                            "verdict-timeout", "wake-timeout", "retries", "log", "port", "ports",
-                                            "match", "unit-id-from", "operator", "bench", "image-name"};
-        bool known = false;
-        for (const char* k : kKeys)
-            known = known || key == k;
-        if (!known) {
-            *error = where + "unknown key \"" + key + "\"";
-            return false;
-        }
-        const std::string name = "--" + (key == "ports" ? std::string("port") : key);
-        const bool path = key == "image" || key == "log" || (key == "unit-id-from" && value != "-");
-        if (!Apply(name, path ? relative(value) : value, o, error)) {
-            *error = where + *error;
-            return false;
-        }
+        entries->push_back({{spec, value}, where});
     }
-    o->job = path;
     return true;
 }
 
 } // namespace
+
+bool OneLineOfText(const std::string& text)
+{
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}
 
 const char* ModelName(int nModelNo)
 {
@@ -277,15 +352,10 @@ const char* ToolVersion()
     return ORVANE_VERSION;
 }
 
-bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error)
+bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error, bool fromParent)
 {
-    // The job file first, wherever --job stands: the command line overrides it.
-    for (size_t i = 0; i + 1 < args.size(); ++i)
-        if (args[i] == "--job") {
-            if (!LoadJob(args[i + 1], o, error))
-                return false;
-            break;
-        }
+    std::vector<Entry> command;
+    std::string jobPath;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& name = args[i];
         if (name == "--help" || name == "-h") {
@@ -296,333 +366,121 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             o->version = true;
             return true;
         }
-        if (name == "--station" || name == "--child" || name == "--list-ports" || name == "--json" ||
-            name == "--check" || name == "--watch" || name == "--watched") {
-            bool& flag = name == "--station" ? o->station : name == "--child" ? o->child
-                         : name == "--list-ports" ? o->listPorts : name == "--json" ? o->json
-                         : name == "--watch" ? o->watch : name == "--watched" ? o->watched : o->check;
-            flag = true;
+        bool no = false;
+        const OptionSpec* spec = FindOption(name, fromParent, &no);
+        if (spec == nullptr)
+            return Fail(error, "unknown option " + name);
+        if (spec->flag) {
+            command.push_back({{spec, no ? "no" : "yes"}, ""});
             continue;
         }
-        if (!TakesValue(name)) {
-            *error = "unknown option " + name;
+        if (i + 1 == args.size())
+            return Fail(error, name + " needs a value");
+        command.push_back({{spec, args[++i]}, ""});
+        if (name == "--job" && jobPath.empty())
+            jobPath = args[i];
+    }
+    // The job file first, wherever --job stands, each of its values checked;
+    // an option the command line gives overrides the job file's, whichever
+    // it is (--match included: the job's matches are not added to).
+    std::vector<Entry> entries, job;
+    if (!jobPath.empty()) {
+        if (!LoadJob(jobPath, &job, error))
+            return false;
+        Options scratch;
+        for (const Entry& e : job)
+            if (!e.option.spec->apply(e.option.value, &scratch, error))
+                return Fail(error, e.where + *error);
+        for (const Entry& e : job)
+            if (std::none_of(command.begin(), command.end(), [&](const Entry& c) { return c.option.spec == e.option.spec; }))
+                entries.push_back(e);
+        o->job = jobPath;
+    }
+    entries.insert(entries.end(), command.begin(), command.end());
+    for (const Entry& e : entries) {
+        if (!e.option.spec->apply(e.option.value, o, error)) {
+            *error = e.where + *error;
             return false;
         }
-        if (i + 1 == args.size()) {
-            *error = name + " needs a value";
-            return false;
-        }
-        const std::string& value = args[++i];
-        if (name != "--job" && !Apply(name, value, o, error))
-            return false;
+        o->given.push_back(e.option);
     }
     if (o->listPorts)
         return true;
     if (o->watch) {
-        if (!o->ports.empty() || o->matches.empty() || o->check) {
-            *error = o->matches.empty() ? "--watch needs --match (which ports to follow)"
-                                        : "--watch follows the ports that --match names; it takes no --port or --check";
-            return false;
-        }
+        if (!o->ports.empty() || o->matches.empty())
+            return Fail(error, o->matches.empty() ? "--watch needs --match (which ports to follow)"
+                                                  : "--watch follows the ports that --match names; it takes no --port");
         o->station = true;
     } else if (!o->matches.empty()) {
-        *error = "--match goes with --watch";
-        return false;
+        return Fail(error, "--match goes with --watch");
     }
-    if ((o->ports.empty() && !o->watch) || o->image.empty()) {
-        *error = o->image.empty() ? "--image is missing" : "--port is missing";
-        return false;
-    }
-    if (!o->unitId.empty() && !o->unitIdFrom.empty()) {
-        *error = "--unit-id and --unit-id-from: give one";
-        return false;
-    }
-    if (o->unitIdFrom == "-" && (o->watch || o->ports.size() > 1)) {
-        *error = "--unit-id-from - reads the console, for one port only; give each port a file ({port} in its name)";
-        return false;
-    }
-    if (o->child && o->ports.size() != 1) {
-        *error = "a child runs one port";
-        return false;
-    }
+    if ((o->ports.empty() && !o->watch) || o->image.empty())
+        return Fail(error, o->image.empty() ? "--image is missing" : "--port is missing");
+    if (!o->unitId.empty() && !o->unitIdFrom.empty())
+        return Fail(error, "--unit-id and --unit-id-from: give one");
+    const bool severalUnits = o->ports.size() > 1 || o->station || o->watch;
+    if (!o->unitId.empty() && severalUnits)
+        return Fail(error, "--unit-id names one unit; with several ports, --station or --watch each unit's id comes "
+                           "from --unit-id-from");
+    const bool severalPorts = o->ports.size() > 1 || o->watch;
+    if (o->unitIdFrom == "-" && severalPorts)
+        return Fail(error, "--unit-id-from - reads the console, for one port only; give each port a file ({port} in its name)");
+    if (severalPorts && !o->unitIdFrom.empty() && o->unitIdFrom.find("{port}") == std::string::npos &&
+        o->unitIdFrom.find("{serial}") == std::string::npos)
+        return Fail(error, "--unit-id-from " + o->unitIdFrom + ": with several ports or --watch it needs {port} or "
+                           "{serial} in its name, so that each port reads ids of its own");
+    if (o->child && o->ports.size() != 1)
+        return Fail(error, "a child runs one port");
     return true;
 }
 
 std::vector<std::string> ChildArguments(const Options& o, const std::string& port, const std::string& image)
 {
-    std::vector<std::string> args = {"--port", port, "--image", image, "--child-image", o.imageName,
-                                     "--rate", std::to_string(o.rate), "--normal-rate", std::to_string(o.normalRate)};
-    if (o.verdictTimeout > 0)
-        args.insert(args.end(), {"--verdict-timeout", Seconds(o.verdictTimeout)});
-    if (o.wakeTimeout > 0)
-        args.insert(args.end(), {"--wake-timeout", Seconds(o.wakeTimeout)});
-    if (!o.log.empty())
-        args.insert(args.end(), {"--log", o.log});
-    if (o.retries > 0)
-        args.insert(args.end(), {"--retries", std::to_string(o.retries)});
-    if (!o.sha256.empty())
-        args.insert(args.end(), {"--sha256", o.sha256});
-    if (o.expectModel)
-        args.insert(args.end(), {"--expect-model", std::string(ModelName(o.expectModel)).substr(4)});
-    if (o.station)
-        args.push_back("--station");
-    if (o.json)
-        args.push_back("--json");
-    const std::pair<const char*, const std::string*> texts[] = {
-        {"--unit-id", &o.unitId}, {"--unit-id-from", &o.unitIdFrom}, {"--operator", &o.operatorName},
-        {"--bench", &o.bench},    {"--image-name", &o.imageLabel},   {"--adapter", &o.adapter},
-    };
-    for (const auto& t : texts)
-        if (!t.second->empty())
-            args.insert(args.end(), {t.first, *t.second});
+    std::vector<std::string> args;
+    for (const GivenOption& g : o.given) {
+        if (!g.spec->child)
+            continue;
+        if (!g.spec->flag)
+            args.insert(args.end(), {g.spec->name, g.value});
+        else if (g.value == "yes")
+            args.push_back(g.spec->name);
+    }
+    args.insert(args.end(), {"--port", port, "--image", image, "--child-image", o.imageName});
+    if (!o.adapter.empty())
+        args.insert(args.end(), {"--adapter", o.adapter});
+    if (!o.unitIdFrom.empty())
+        args.insert(args.end(), {"--child-unit-id-from", o.unitIdFrom});
+    if (o.idsAt)
+        args.insert(args.end(), {"--ids-at", std::to_string(o.idsOffset) + ":" + std::to_string(o.idsLine)});
     if (o.watch)
         args.push_back("--watched");
     args.push_back("--child");
     return args;
 }
 
-std::string UnitIdPath(const Options& o, const std::string& port)
+bool UnitIdPath(const Options& o, const std::string& port, const std::string& serial, std::string* path,
+                std::string* error)
 {
-    std::string path = o.unitIdFrom;
+    if (o.idsMade || o.unitIdFrom == "-") {
+        *path = o.unitIdFrom;
+        return true;
+    }
     const size_t slash = port.find_last_of("/\\");
     const std::string name = slash == std::string::npos ? port : port.substr(slash + 1);
-    // On past what was put in: a port's name may hold "{port}" itself.
-    for (size_t at = 0; (at = path.find("{port}", at)) != std::string::npos; at += name.size())
-        path.replace(at, 6, name);
-    return path;
-}
-
-const char* HelpText()
-{
-    return R"(NAME
-    orvane-cli - install a firmware image into MRQ serial-to-LAN modules
-
-SYNOPSIS
-    orvane-cli --port PORT[,PORT...] --image FILE [--rate 57600|115200]
-               [--normal-rate 19200|115200] [--verdict-timeout SECONDS]
-               [--wake-timeout SECONDS] [--log FILE] [--station]
-               [--retries N] [--sha256 HEX] [--expect-model 520W|41|710F]
-               [--json] [--check] [--job FILE]
-               [--unit-id TEXT | --unit-id-from FILE] [--operator NAME]
-               [--bench NAME] [--image-name LABEL]
-    orvane-cli --watch --match usb:VID:PID[:SERIAL]|serial:SERIAL|PATTERN
-               --image FILE [the options of a station]
-    orvane-cli report LOG... [--by port|bench|day|image|operator] [--json]
-    orvane-cli --list-ports [--json]
-    orvane-cli --help | --version
-
-DESCRIPTION
-    orvane-cli does what the Download command of orvane does, from a console:
-    it wakes the module's boot monitor with carriage returns, sends "flash"
-    and "p 60", sends the image in 1024-byte blocks and waits for the
-    module's verdict (101: installed, 302: failed).  It runs the same state
-    machine and reply parser as orvane.exe; only the screen differs.
-
-    Each line it prints starts with the port and the seconds since the unit
-    started.  While the image is sent a progress line shows the bytes the
-    port has taken, the percentage, the rate and the time left; it is
-    rewritten in place on a terminal, and printed every 10% when the output
-    is a file or a pipe.
-    A failure ends with one line that says in which phase it stopped
-    (waking the boot monitor, after "flash", preparing ("p 60"), sending
-    the image, waiting for the verdict), what the module sent last, and
-    what to check.
-
-    Turn the module on after removing its LAN card, as orvane.exe asks.
-
-    With several ports (separated by commas) one orvane-cli process runs
-    each port, all at once, and this one shows a line per port.
-
-    Ctrl+C cancels: the module is sent what the dialog's Cancel sends and
-    the port returns to the normal rate.  While the image is being sent the
-    cancel waits for its end, as the dialog's Cancel button does; a second
-    Ctrl+C stops the image at once.
-
-    A port that goes away (adapter unplugged, line hung up) ends the unit
-    at once with exit 5 and the reason "the port went away".
-
-OPTIONS
-    --port PORT[,PORT...]
-        The serial ports the modules are on: COM1 to COM256 on Windows, any
-        terminal device on Linux (/dev/ttyUSB0, /dev/serial/by-id/...).  A
-        port can also be named by its adapter: usb:VID:PID or
-        usb:VID:PID:SERIAL (VID and PID in hex, as --list-ports shows them)
-        or serial:SERIAL.  Such a name must match exactly one port;
-        otherwise orvane-cli exits 7 and lists the candidates.
-
-    --image FILE
-        The firmware image.  It is checked before any port is opened.
-
-    --sha256 HEX
-        Refuse the image unless its SHA-256 is HEX (exit 4, before any port
-        is opened).
-
-    --expect-model 520W|41|710F
-        When the module's replies say it is another model, stop before
-        "p 60" (no image byte is sent), leave the module as Cancel does,
-        and exit 8.
-
-    --rate 57600|115200
-        The installation rate, at which the boot monitor listens.
-        Default 115200.
-
-    --normal-rate 19200|115200
-        The normal rate, which the port is opened at and returns to after a
-        cancel.  Default 19200.
-
-    --verdict-timeout SECONDS
-        How long to wait for the verdict once the image has been written.
-        Default: about 5 s (orvane.exe's waiting counter of 500 ticks).
-
-    --wake-timeout SECONDS
-        Give up when the module does not answer the wake-up, "flash" or
-        "p 60" within SECONDS.  Default: wait as long as it takes, as the
-        dialog does.  With --station the wake-up waits for the next unit
-        however long it takes; the limit is kept for "flash" and "p 60".
-
-    --retries N
-        Run a unit again from the wake-up, up to N more times, when it
-        ended with no answer (3), no verdict (2) or a port that went away
-        (5); never after a 302 (1), an image problem (4), a wrong model (8)
-        or Ctrl+C.  Each attempt is reported and logged.  Default 0.
-
-    --log FILE
-        Append one CSV line per attempt to FILE, with a header when the
-        file is new: start (ISO 8601, UTC), port, model (MRQ-520W, MRQ-41,
-        MRQ-710F, or empty when the module never said), image, size,
-        sha256, duration_s, bytes_per_s, result (PASS, FAIL, CANCELLED),
-        reason, attempt, reason_code, unit_id, operator, bench,
-        tool_version, image_label, adapter, boot_line, flags.  Several
-        processes may append to the same file at once.
-
-    --station
-        After each unit wait for the next one on the same port and count
-        PASS and FAIL, until Ctrl+C; then print a summary.
-
-    --json
-        Events as JSON Lines on standard output (start, unit_start, status,
-        progress, warning, result, summary); the text goes to standard
-        error.  The schema is docs/orvane-cli.schema.json.
-
-    --check
-        Open nothing and send nothing: show the image (size, SHA-256), the
-        ports as resolved, the rates, and any problem, and exit with the
-        code a run would have for it.
-
-    --job FILE
-        Read options from FILE: "key = value" lines (image, sha256,
-        expect-model, rate, normal-rate, verdict-timeout, wake-timeout,
-        retries, log, station, ports, watch, match, unit-id-from, operator,
-        bench, image-name) and # comments; paths are relative to the
-        file's folder.  Options on the command line override it.  An
-        unknown key or a bad value is exit 7, naming the file and line.
-
-    --watch
-        Follow the ports that --match names as they come and go: a station
-        (--station) starts on each port as it appears and ends when it goes
-        away; an adapter plugged back in gets a station again.  A unit cut
-        off mid-image fails with exit 5, "the port went away".  One line per
-        port with its PASS and FAIL counts and one with the bench's (plain
-        lines or --json events when not on a terminal); Ctrl+C ends every
-        station as Ctrl+C ends one, and prints the summary.  Exit: the code
-        of the first unit that did not pass, 0 when none.
-
-    --match usb:VID:PID[:SERIAL] | serial:SERIAL | PATTERN
-        Which ports --watch follows (repeat it, or separate by commas): an
-        adapter's identity as --port takes it, or a pattern with * and ?
-        on the port's name or one of its links (/dev/ttyUSB*,
-        /dev/serial/by-id/usb-FTDI*, COM*).  On Linux a pattern that is a
-        path is also looked up in the file system: a folder of links that
-        a bench keeps (/srv/bench/port?) is followed as well.
-
-    --unit-id TEXT
-        The id of the unit (its serial number, its label).
-
-    --unit-id-from FILE
-        A line per unit, read when the unit has answered the wake-up (a
-        unit waits there until its line has come): a file, a FIFO that a
-        scanner program writes, or - for the console, where a barcode
-        scanner types the label and Enter (one port only).  {port} in FILE
-        stands for the port's name (its last path part: ttyUSB0, COM12), so
-        that each port has its own: --unit-id-from /run/bench/{port}.ids.
-        An empty line is a unit without an id.
-
-    --operator NAME, --bench NAME, --image-name LABEL
-        Who runs the bench, which bench it is, and the image's label (its
-        release name); they go into the log and the result events.  The
-        log and the result event also carry the tool version, the
-        adapter's identity (VID:PID:SERIAL where known), the attempt and
-        the first line the boot monitor printed.  A unit id that is empty,
-        or that this bench's log already has, is flagged (flags column,
-        "flags" field) and logged again: never merged.
-
-    --list-ports
-        Every serial port of this machine with what identifies it (driver,
-        USB vendor and product, serial number, maker and product, the
-        /dev/serial links; on Windows the friendly name).  With --json one
-        "port" event per port.
-
-    --help
-        This text.
-
-    --version
-        The version of orvane-cli (and of orvane, which it comes with).
-
-REPORT
-    orvane-cli report LOG... reads the logs of any number of benches (CSV
-    of every layout orvane-cli has written, and --json output) and prints
-    per port (or --by bench, day, image, operator): units, passed, failed,
-    first-pass yield, retries, mean and 95th-percentile duration, and the
-    most common failures.  The attempts of a unit count as one unit.  A
-    torn or foreign line is counted and named by file and line; lines of
-    an older layout are read and named.  --json: one report_group event
-    per group and a report event with the totals.
-
-EXIT STATUS
-    0   installed (with --station: no unit failed)
-    1   the module reported failure (302), or answered 101 before the port
-        had taken the whole image (it ended the image early): "the module
-        answered 101 with N of M bytes of the image gone"
-    2   no verdict after the image (the waiting counter expired)
-    3   the module did not answer within --wake-timeout
-    4   the image file is missing, unreadable, empty, or not --sha256's
-    5   the port cannot be opened or configured, went away, or stopped
-        taking the image (nothing taken for 5 s, a write failed, or the
-        image not gone within four times its wire time and 10 s): "the
-        port stopped taking the image after N of M bytes"
-    6   cancelled (Ctrl+C)
-    7   the command line or the job file is wrong, or a port named by its
-        adapter matches none or several ports
-    8   the module is not the --expect-model one
-    With several ports: 0 only if every port passed, otherwise the first
-    non-zero code in the order the ports were given.  With --station: the
-    code of the first unit that did not pass.  With --retries: the code of
-    a unit's last attempt.
-
-EXAMPLES
-    Install one module on the first USB serial adapter:
-        orvane-cli --port /dev/ttyUSB0 --image mrq520w-2.4.bin
-
-    Four modules at once at 57600 baud, with a log for the batch:
-        orvane-cli --port COM11,COM12,COM13,COM14 --image mrq41.bin --rate 57600 --log batch.csv
-
-    The adapter with serial number A1B2C3, checked first, then for real:
-        orvane-cli --port usb:0403:6001:A1B2C3 --image mrq41.bin --expect-model 41 --check
-        orvane-cli --port usb:0403:6001:A1B2C3 --image mrq41.bin --expect-model 41
-
-    A production bench from its job file, events for the line's system:
-        orvane-cli --job line3.job --json >>line3.jsonl
-
-    A production bench: one unit after another until Ctrl+C, giving up on
-    a unit that stops answering before the image after 10 s:
-        orvane-cli --port /dev/ttyUSB0 --image mrq520w.bin --station --wake-timeout 10 --log line3.csv
-
-    A hub of FTDI adapters, each unit's label scanned on the console's
-    scanner program into a FIFO per port, logged to the shared folder:
-        orvane-cli --watch --match usb:0403:6001 --image mrq41.bin --unit-id-from /run/bench/{port}.ids
-                   --operator ann --bench line3-b2 --log /srv/logs/line3-b2.csv
-
-    The week's yield of every bench, per day:
-        orvane-cli report /srv/logs/*.csv --by day
-)";
+    path->clear();
+    for (size_t at = 0; at < o.unitIdFrom.size();) {
+        if (o.unitIdFrom.compare(at, 6, "{port}") == 0) {
+            *path += name;
+            at += 6;
+        } else if (o.unitIdFrom.compare(at, 8, "{serial}") == 0) {
+            if (serial.empty())
+                return Fail(error, "--unit-id-from " + o.unitIdFrom + ": the adapter on " + port +
+                                       " has no serial number for {serial}");
+            *path += serial;
+            at += 8;
+        } else {
+            *path += o.unitIdFrom[at++];
+        }
+    }
+    return true;
 }

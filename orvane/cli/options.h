@@ -2,6 +2,7 @@
 #ifndef ORVANE_CLI_OPTIONS_H
 #define ORVANE_CLI_OPTIONS_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,19 @@ enum ExitCode
     kExitPort = 5,           // the port cannot be opened or configured
     kExitCancelled = 6,      // Ctrl+C
     kExitUsage = 7,          // the command line (or the job file) is wrong
-    kExitWrongModel = 8      // the module is not the --expect-model one
+    kExitWrongModel = 8,     // the module is not the --expect-model one
+    kExitLog = 9,            // the unit's log line could not be written
+    kExitProcessEnded = 10   // the process running a port ended before its unit's record (killed, crashed)
+};
+
+struct OptionSpec;
+
+// An option in effect, with its value as given (a flag's is "yes" or "no";
+// a job file's path already made relative to the job file's folder).
+struct GivenOption
+{
+    const OptionSpec* spec;
+    std::string value;
 };
 
 struct Options
@@ -34,7 +47,7 @@ struct Options
     bool listPorts = false;
     bool json = false;              // events on stdout, the text on stderr
     bool check = false;             // say what would run; open and send nothing
-    int retries = 0;                // re-runs after codes 2, 3 and a port gone
+    int retries = 0;                // re-runs after codes 2, 3 and 5
     std::string sha256;             // lowercase hex; empty: not checked
     int expectModel = 0;            // nModel's numbering: 1 520W, 2 41, 3 710F; 0 any
     std::string job;                // the job file the options came from, if any
@@ -52,17 +65,34 @@ struct Options
     std::string bench;
     std::string imageLabel;      // --image-name
 
-    // Between a parent and the child it starts for one of several ports.
+    // Between a parent and the child it starts for one of several ports
+    // (the child's protocol options, never the user's).
     bool child = false;
     bool watched = false;        // the child of --watch: a port gone while waiting ends it quietly
     std::string imageName;       // what the log calls the image (the parent's file)
     std::string adapter;         // the adapter's identity, as the parent found it
+    bool idsMade = false;        // unitIdFrom is the port's own, {port} and {serial} made by the parent
+    bool idsAt = false;          // a file of unit ids read on from where the port's last station left it
+    uint64_t idsOffset = 0;
+    long idsLine = 0;
+
+    // The options in effect, in the order they were applied: what a child
+    // is passed on.
+    std::vector<GivenOption> given;
 };
 
 // Reads the arguments (without the program name), after the job file's
-// options when --job names one.  On a mistake returns false with a one-line
+// options when --job names one.  Every option is in one table (options.cpp):
+// its kind, its job file key, whether a job file's value is a path, whether
+// a child process gets it.  On a mistake returns false with a one-line
 // reason in *error (for the job file: its name and line).
-bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
+// The protocol options between parent and child are taken only fromParent:
+// from anyone else they are unknown options.
+bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error, bool fromParent = false);
+
+// Text that may go into a log field and an event: one line, no control
+// bytes.
+bool OneLineOfText(const std::string& text);
 
 // "MRQ-520W" for 1, ... ; "" for 0.
 const char* ModelName(int nModelNo);
@@ -70,14 +100,21 @@ const char* ModelName(int nModelNo);
 // The tool's version (start event).
 const char* ToolVersion();
 
-// The arguments that make a child run one of the ports with the same options.
+// The arguments that make a child run one of the ports with the same
+// options: every option in effect that a child gets, then the port, its copy
+// of the image, and the protocol options between parent and child.
 std::vector<std::string> ChildArguments(const Options& options, const std::string& port,
                                         const std::string& image);
 
 // --unit-id-from for one port: {port} becomes the port's own name (its last
-// path part), so each port of a bench can have a file or FIFO of its own.
-std::string UnitIdPath(const Options& options, const std::string& port);
+// path part) and {serial} its adapter's serial number (the same whatever
+// port the adapter gets), so each port of a bench can have a file or FIFO of
+// its own.  False with the reason when {serial} is asked for and the adapter
+// has none.  A child's is its parent's, made already.
+bool UnitIdPath(const Options& options, const std::string& port, const std::string& serial, std::string* path,
+                std::string* error);
 
+// The --help text (help.cpp).
 const char* HelpText();
 
 #endif

@@ -132,9 +132,12 @@ BOOL SetupConnection(HWND hWnd, int nMode)
     NPTTYINFO npTTYInfo = GetTTYInfo(hWnd);
     speed_t speed;
     termios tio;
-    if (npTTYInfo == NULL || gFd < 0 || !SpeedOf(nMode ? npTTYInfo->dwBaudRate : npTTYInfo->dwBaudRateDown, &speed) ||
-        tcgetattr(gFd, &tio) != 0)
+    if (npTTYInfo == NULL || gFd < 0 || !SpeedOf(nMode ? npTTYInfo->dwBaudRate : npTTYInfo->dwBaudRateDown, &speed))
         return FALSE;
+    if (tcgetattr(gFd, &tio) != 0) {
+        NoteWriteError(errno);   // a line that hung up before the reader noticed
+        return FALSE;
+    }
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
     // What was written at the old rate goes out at it (the reset "r\r").

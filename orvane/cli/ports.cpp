@@ -3,8 +3,10 @@
 #include "orvane/cli/ports.h"
 
 #include "orvane/cli/events.h"
+#include "orvane/cli/options.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace {
 
@@ -96,6 +98,15 @@ std::string AdapterIdentity(const std::string& port, const std::vector<PortInfo>
             return p.vid + ":" + p.pid + (p.serial.empty() ? "" : ":" + p.serial);
         return p.serial;
     }
+    return std::string();
+}
+
+std::string AdapterSerial(const std::string& port, const std::vector<PortInfo>& ports)
+{
+    const std::string device = PortDevice(port);
+    for (const PortInfo& p : ports)
+        if (p.name == port || PortDevice(p.name) == device)
+            return p.serial;
     return std::string();
 }
 
@@ -217,4 +228,14 @@ std::string PortEvent(const PortInfo& p)
         .StrOrNull("description", p.description)
         .Strs("links", p.links)
         .Done();
+}
+
+int ListPortsCommand(bool json)
+{
+    const std::vector<PortInfo> ports = ListPorts();
+    for (const PortInfo& p : ports)
+        std::printf("%s\n", (json ? PortEvent(p) : PortText(p)).c_str());
+    if (!json && ports.empty())
+        std::printf("no serial ports\n");
+    return kExitInstalled;
 }

@@ -28,6 +28,9 @@ std::vector<PortInfo> ListPorts(bool describePtys = true);
 // number, SERIAL alone without USB), or "" when nothing identifies it.
 std::string AdapterIdentity(const std::string& port, const std::vector<PortInfo>& ports);
 
+// The serial number of the adapter a port is on, or "".
+std::string AdapterSerial(const std::string& port, const std::vector<PortInfo>& ports);
+
 // A port that --watch's --match names: usb:VID:PID[:SERIAL] and serial:SERIAL
 // by its identity, any other text as a pattern (* and ?) on its name or one
 // of its links.
@@ -54,5 +57,8 @@ bool ResolveIdentity(const std::string& spec, const std::vector<PortInfo>& ports
 // One port as --list-ports shows it: a line, and the JSON event.
 std::string PortText(const PortInfo& port);
 std::string PortEvent(const PortInfo& port);
+
+// --list-ports: every port, a line or an event each; the exit code.
+int ListPortsCommand(bool json);
 
 #endif

@@ -5,17 +5,18 @@
 // read line by line: what is kept grows with the groups, the ports and the
 // distinct durations and reasons, never with the lines.  A line that is not
 // a unit (torn, foreign) is counted and named by file and line.
-#include "orvane/cli/session.h"
+#include "orvane/cli/report.h"
 
 #include "orvane/cli/events.h"
 #include "orvane/cli/logfile.h"
-#include "orvane/cli/unit.h"
+#include "orvane/cli/options.h"
+#include "orvane/cli/record.h"
+#include "orvane/cli/runevents.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <vector>
 
@@ -23,14 +24,6 @@ namespace {
 
 enum GroupBy { kByPort, kByBench, kByDay, kByImage, kByOperator };
 const char* const kGroupNames[] = {"port", "bench", "day", "image", "operator"};
-
-// One attempt as a log line gives it.
-struct Attempt
-{
-    std::string port, start, result, reasonCode, reason, image, imageLabel, bench, operatorName;
-    int attempt = 1;
-    double seconds = 0;
-};
 
 struct Stats
 {
@@ -68,7 +61,7 @@ struct Unit
     bool firstPassed = false;
     int attempts = 0;
     double seconds = 0;
-    Attempt last;
+    UnitRecord last;
 };
 
 struct Problem
@@ -97,7 +90,7 @@ struct Reader
             problems.push_back({file + ":" + std::to_string(number), std::string(isTorn ? "torn" : "foreign") + ": " + what});
     }
 
-    std::string GroupOf(const Attempt& a) const
+    std::string GroupOf(const UnitRecord& a) const
     {
         switch (by) {
         case kByPort: return a.port;
@@ -131,9 +124,14 @@ struct Reader
         }
     }
 
-    void Add(const std::string& file, const Attempt& a)
+    // A unit's attempts are the lines of one port of one bench (of one file,
+    // for lines that name no bench): two benches may log ports of the same
+    // name into one file.
+    static std::string FileKey(const std::string& file) { return "file " + file + '\n'; }
+
+    void Add(const std::string& file, UnitRecord&& a)
     {
-        const std::string key = file + '\n' + a.port;
+        const std::string key = (a.bench.empty() ? FileKey(file) : "bench " + a.bench + '\n') + a.port;
         auto it = open.find(key);
         if (it != open.end() && a.attempt <= it->second.last.attempt) {
             Close(it->second);
@@ -148,13 +146,16 @@ struct Reader
         Unit& u = it->second;
         ++u.attempts;
         u.seconds += a.seconds;
-        u.last = a;
+        u.last = std::move(a);
     }
 
+    // At the end of a file its units without a bench are whole; at the end
+    // of every file (file ""), all.
     void EndOfFile(const std::string& file)
     {
+        const std::string prefix = file.empty() ? std::string() : FileKey(file);
         for (auto it = open.begin(); it != open.end();)
-            if (it->first.compare(0, file.size() + 1, file + '\n') == 0) {
+            if (it->first.compare(0, prefix.size(), prefix) == 0) {
                 Close(it->second);
                 it = open.erase(it);
             } else {
@@ -194,151 +195,97 @@ std::string ReasonKey(const std::string& reason)
     return out;
 }
 
-// ---- one JSON object, flat: its top-level strings and numbers ------------
-
-struct FlatJson
+// A unit's duration as a log may hold it: a number of seconds from 0 to 30
+// days (a station's unit counts from the wait for its module).  A duration
+// outside it (not finite, negative, absurd) makes the line no unit: it would
+// make the mean and the percentile nonsense, and 1e300 centiseconds are no
+// integer.
+bool DurationOk(double seconds, std::string* problem)
 {
-    std::map<std::string, std::string> values;   // strings unescaped; numbers and literals as written
+    const double kLongest = 30 * 86400.0;
+    if (seconds >= 0 && seconds <= kLongest)   // false for NaN too
+        return true;
+    char text[64];
+    std::snprintf(text, sizeof(text), "duration_s %g", seconds);
+    *problem = text + std::string(" is not a unit's duration (0 s to 30 days)");
+    return false;
+}
 
-    bool Parse(const std::string& text)
+// Lines of a file, each at most kLongestLine bytes held: a longer one is read
+// past, a block at a time, and said to be too long.
+class LineReader
+{
+public:
+    static const size_t kLongestLine = 65536;
+    explicit LineReader(std::FILE* file) : file_(file) {}
+
+    // The next line without its line feed: false at the end (or a read that
+    // failed: Failed()).  *tooLong when the line went beyond kLongestLine;
+    // *line then holds its beginning.
+    bool Next(std::string* line, bool* tooLong)
     {
-        size_t i = 0;
-        auto space = [&] {
-            while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r'))
-                ++i;
-        };
-        space();
-        if (i >= text.size() || text[i++] != '{')
-            return false;
-        space();
-        if (i < text.size() && text[i] == '}')
-            return Rest(text, i + 1);
+        line->clear();
+        *tooLong = false;
+        bool any = false;
         for (;;) {
-            std::string key, value;
-            space();
-            if (!String(text, &i, &key))
-                return false;
-            space();
-            if (i >= text.size() || text[i++] != ':')
-                return false;
-            space();
-            if (!Value(text, &i, &value))
-                return false;
-            values[key] = value;
-            space();
-            if (i >= text.size())
-                return false;
-            if (text[i] == '}')
-                return Rest(text, i + 1);
-            if (text[i++] != ',')
-                return false;
-        }
-    }
-
-    static bool Rest(const std::string& text, size_t i)
-    {
-        return text.find_first_not_of(" \t\r", i) == std::string::npos;
-    }
-
-    static bool String(const std::string& text, size_t* i, std::string* out)
-    {
-        if (*i >= text.size() || text[*i] != '"')
-            return false;
-        for (++*i; *i < text.size(); ++*i) {
-            const char c = text[*i];
-            if (c == '"') {
-                ++*i;
+            if (at_ == end_) {
+                at_ = 0;
+                end_ = std::fread(block_, 1, sizeof(block_), file_);
+                if (end_ == 0)
+                    return any;
+            }
+            any = true;
+            const char* start = block_ + at_;
+            const char* feed = static_cast<const char*>(std::memchr(start, '\n', end_ - at_));
+            const size_t n = feed ? size_t(feed - start) : end_ - at_;
+            const size_t room = kLongestLine - std::min(kLongestLine, line->size());
+            line->append(start, std::min(n, room));
+            *tooLong = *tooLong || n > room;
+            at_ += n;
+            if (feed) {
+                ++at_;
                 return true;
             }
-            if (c != '\\') {
-                *out += c;
-                continue;
-            }
-            if (++*i >= text.size())
-                return false;
-            const char e = text[*i];
-            if (e == 'u') {
-                if (*i + 4 >= text.size())
-                    return false;
-                const long code = std::strtol(text.substr(*i + 1, 4).c_str(), nullptr, 16);
-                *out += code < 0x80 ? char(code) : '?';
-                *i += 4;
-            } else {
-                *out += e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e == 'b' ? '\b' : e == 'f' ? '\f' : e;
-            }
         }
-        return false;
     }
+    bool Failed() const { return std::ferror(file_) != 0; }
 
-    // A value; arrays and objects are skipped whole (kept as "").
-    static bool Value(const std::string& text, size_t* i, std::string* out)
-    {
-        if (*i >= text.size())
-            return false;
-        if (text[*i] == '"')
-            return String(text, i, out);
-        if (text[*i] == '[' || text[*i] == '{') {
-            int depth = 0;
-            for (; *i < text.size(); ++*i) {
-                const char c = text[*i];
-                if (c == '"') {
-                    std::string skipped;
-                    if (!String(text, i, &skipped))
-                        return false;
-                    --*i;
-                } else if (c == '[' || c == '{') {
-                    ++depth;
-                } else if ((c == ']' || c == '}') && --depth == 0) {
-                    ++*i;
-                    return true;
-                }
-            }
-            return false;
-        }
-        const size_t end = text.find_first_of(",} \t", *i);
-        if (end == std::string::npos || end == *i)
-            return false;
-        *out = text.substr(*i, end - *i);
-        *i = end;
-        return true;
-    }
+private:
+    std::FILE* file_;
+    char block_[65536];
+    size_t at_ = 0, end_ = 0;
 };
 
 // ---- one line -------------------------------------------------------------
 
 void ReadJsonLine(Reader& r, const std::string& file, long long number, const std::string& line)
 {
-    FlatJson j;
-    if (!j.Parse(line)) {
+    std::map<std::string, std::string> v;
+    if (!ParseFlatJson(line, &v)) {
         r.Bad(file, number, true, "a JSON line that does not close");
         return;
     }
-    auto& v = j.values;
     if (!v.count("schema") || !v.count("event")) {
         r.Bad(file, number, false, "JSON, but not an orvane-cli event");
         return;
     }
     if (v["event"] != "result")
         return;   // the other events describe the run, not a unit
-    Attempt a;
-    a.port = v["port"];
-    a.start = v["start"];
-    a.result = v["result"];
-    a.reasonCode = v["reason_code"];
-    a.reason = v["reason"];
-    a.image = v["image"];
-    a.imageLabel = v["image_label"];
-    a.bench = v["bench"];
-    a.operatorName = v["operator"];
-    a.attempt = std::atoi(v["attempt"].c_str());
-    a.seconds = std::atof(v["duration_s"].c_str());
+    UnitRecord a;
+    a.attempt = 0;
+    std::string problem;
+    const bool read = ReadEventValues(v, &a, &problem);
     if (!IsTime(a.start) || !IsResult(a.result) || a.attempt < 1 || a.port.empty()) {
         r.Bad(file, number, false, "a result event without its port, start, attempt or result");
         return;
     }
+    if (!read || !DurationOk(a.seconds, &problem)) {
+        r.Bad(file, number, false, problem);
+        return;
+    }
     if (a.reasonCode.empty())
         a.reasonCode = ReasonKey(a.reason);
-    r.Add(file, a);
+    r.Add(file, std::move(a));
 }
 
 void ReadCsvLine(Reader& r, const std::string& file, long long number, const std::string& line,
@@ -374,25 +321,16 @@ void ReadCsvLine(Reader& r, const std::string& file, long long number, const std
             older.first = number;
         older.last = number;
     }
-    Attempt a;
-    a.start = f[kColStart];
-    a.port = f[kColPort];
-    a.image = f[kColImage];
-    a.seconds = std::atof(f[kColDuration].c_str());
-    a.result = f[kColResult];
-    a.reason = f[kColReason];
-    if (n > kColReasonCode) {
-        a.attempt = std::max(1, std::atoi(f[kColAttempt].c_str()));
-        a.reasonCode = f[kColReasonCode];
+    UnitRecord a;
+    std::string problem;
+    if (!ReadLogFields(f, &a, &problem) || !DurationOk(a.seconds, &problem)) {
+        r.Bad(file, number, false, problem);
+        return;
     }
+    a.attempt = std::max(1, a.attempt);
     if (a.reasonCode.empty())
         a.reasonCode = ReasonKey(a.reason);
-    if (n >= kLogColumns) {
-        a.operatorName = f[kColOperator];
-        a.bench = f[kColBench];
-        a.imageLabel = f[kColImageLabel];
-    }
-    r.Add(file, a);
+    r.Add(file, std::move(a));
 }
 
 std::string Percent(long long part, long long whole)
@@ -433,17 +371,19 @@ const char kReportUsage[] =
 int RunReport(const std::vector<std::string>& args)
 {
     Reader r;
-    bool json = false;
+    bool json = std::find(args.begin(), args.end(), "--json") != args.end();
     std::vector<std::string> files;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--json") {
             json = true;
-        } else if (args[i] == "--by" && i + 1 < args.size()) {
+        } else if (args[i] == "--by" && i + 1 == args.size()) {
+            UsageError(json, kExitUsage, "report --by needs a value: port, bench, day, image or operator");
+            return kExitUsage;
+        } else if (args[i] == "--by") {
             const std::string& by = args[++i];
             const auto at = std::find(std::begin(kGroupNames), std::end(kGroupNames), by);
             if (at == std::end(kGroupNames)) {
-                std::fprintf(stderr, "orvane-cli: report --by takes port, bench, day, image or operator, not %s\n",
-                             by.c_str());
+                UsageError(json, kExitUsage, "report --by takes port, bench, day, image or operator, not " + by);
                 return kExitUsage;
             }
             r.by = GroupBy(at - std::begin(kGroupNames));
@@ -451,14 +391,14 @@ int RunReport(const std::vector<std::string>& args)
             std::printf("%s\n", kReportUsage);
             return kExitInstalled;
         } else if (args[i].rfind("--", 0) == 0) {
-            std::fprintf(stderr, "orvane-cli: report: unknown option %s (%s)\n", args[i].c_str(), kReportUsage);
+            UsageError(json, kExitUsage, "report: unknown option " + args[i] + " (" + kReportUsage + ")");
             return kExitUsage;
         } else {
             files.push_back(args[i]);
         }
     }
     if (files.empty()) {
-        std::fprintf(stderr, "orvane-cli: report needs at least one log (%s)\n", kReportUsage);
+        UsageError(json, kExitUsage, std::string("report needs at least one log (") + kReportUsage + ")");
         return kExitUsage;
     }
     int code = kExitInstalled;
@@ -466,16 +406,21 @@ int RunReport(const std::vector<std::string>& args)
     std::string line;
     std::vector<std::string> fields;
     for (const std::string& file : files) {
-        std::ifstream in(file, std::ios::binary);
-        if (!in) {
+        std::FILE* in = std::fopen(file.c_str(), "rb");
+        if (in == nullptr) {
             unreadable.push_back(file);
             code = kExitUsage;
             continue;
         }
+        LineReader lines(in);
         long long number = 0;
-        while (std::getline(in, line)) {
+        for (bool tooLong; lines.Next(&line, &tooLong);) {
             ++number;
             ++r.lines;
+            if (tooLong) {
+                r.Bad(file, number, false, "a line longer than " + std::to_string(LineReader::kLongestLine) + " bytes");
+                continue;
+            }
             const size_t first = line.find_first_not_of(" \t\r");
             if (first == std::string::npos)
                 continue;
@@ -487,11 +432,13 @@ int RunReport(const std::vector<std::string>& args)
                 ReadCsvLine(r, file, number, line, fields);
         }
         r.EndOfFile(file);
-        if (in.bad()) {   // a folder, or a read that failed part way
+        if (lines.Failed()) {   // a folder, or a read that failed part way
             unreadable.push_back(file);
             code = kExitUsage;
         }
+        std::fclose(in);
     }
+    r.EndOfFile("");   // the units of a bench, which may go on in another file
 
     const std::string by = kGroupNames[r.by];
     if (json) {

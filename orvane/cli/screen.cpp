@@ -8,7 +8,6 @@ namespace {
 const char kTagNote = 'N';
 const char kTagLive = 'L';
 const char kTagMilestone = 'M';
-const char kTagCounts = 'C';
 const char kTagEvent = 'J';
 const char kTagGone = 'G';
 
@@ -73,6 +72,20 @@ void Screen::Gone()
         Emit(Tagged(kTagGone, "gone"));
 }
 
+void Screen::Tag(char tag, const std::string& text)
+{
+    if (mode_ == kChild)
+        Emit(Tagged(tag, text));
+}
+
+bool Screen::TagOf(const std::string& line, char tag, std::string* text)
+{
+    if (line.size() < 2 || line[0] != tag || line[1] != '\t')
+        return false;
+    *text = line.substr(2);
+    return true;
+}
+
 bool Screen::IsGone(const std::string& line)
 {
     return line.size() >= 2 && line[0] == kTagGone && line[1] == '\t';
@@ -127,10 +140,10 @@ void Screen::Live(int row, const std::string& text, bool milestone)
     }
 }
 
-void Screen::Counts(int pass, int fail)
+void Screen::Counts(int pass, int fail, int code)
 {
     if (mode_ == kChild)
-        Emit(Tagged(kTagCounts, std::to_string(pass) + "\t" + std::to_string(fail)));
+        Emit(Tagged(kTagCounts, std::to_string(pass) + "\t" + std::to_string(fail) + "\t" + std::to_string(code)));
 }
 
 // One port's changing line goes (its notes say it all); several ports'
@@ -177,6 +190,9 @@ bool Screen::FromChild(int row, const std::string& line, int* pass, int* fail)
         Event(text);
         return false;
     case kTagGone:
+    case kTagIdsAt:
+    case kTagAttempt:
+    case kTagRecorded:
         return false;
     default:
         Note(row, text);

@@ -21,10 +21,19 @@ public:
     // A new changing line below the others (--watch: a port that came);
     // its row.
     int AddRow();
-    // Station counts, for a parent to add up (a child's only).
-    void Counts(int pass, int fail);
+    // Station counts after a unit, and the unit's exit code, for a parent to
+    // add up (a child's only).
+    void Counts(int pass, int fail, int code);
     // A child of --watch tells its parent that its port went away.
     void Gone();
+    // A line for the parent to act on rather than show (a child's only):
+    // kTagIdsAt, ...
+    void Tag(char tag, const std::string& text);
+    static bool TagOf(const std::string& line, char tag, std::string* text);
+    static const char kTagIdsAt = 'I';     // where a file of unit ids stands: "OFFSET LINE"
+    static const char kTagAttempt = 'A';   // an attempt under way: its record so far, as a result event
+    static const char kTagRecorded = 'D';  // the attempt's record is written: its exit code
+    static const char kTagCounts = 'C';    // after a unit: "PASS FAIL CODE", tab-separated
     // A JSON event, one whole line on standard output (a child's go to its
     // parent, which writes them out one by one).
     void Event(const std::string& json);

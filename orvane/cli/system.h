@@ -16,9 +16,15 @@ bool ConsoleIsTerminal();
 bool ConsoleCursorMoves();
 int  ConsoleWidth();
 
-// Ctrl+C (and on Linux SIGTERM) counted from here on; never kills the process.
+// Ctrl+C counted from here on, and what ends a console run as it does: on
+// Linux SIGTERM and SIGHUP (a terminal closed, an ssh session dropped); on
+// Windows the console window closing (counted twice: Windows ends the
+// process a few seconds later, so the unit stops at once, with its record).
+// Never kills the process.
 void CatchInterrupts();
 int  Interrupts();
+// The last of them, as a reason says it: "Ctrl+C", "SIGTERM", ...
+std::string InterruptName();
 
 // Hands each whole line in *pending to onLine (without its '\n') and keeps
 // what follows the last one.
@@ -42,6 +48,10 @@ bool AppendLocked(const std::string& path, const std::string& header, const std:
 bool AppendLockedAfter(const std::string& path, const std::string& header, uint64_t* offset,
                        const std::function<void(const std::string&)>& onLine,
                        const std::function<std::string()>& makeLine, std::string* error);
+
+// Whether a line could be appended to the file (made if missing) without
+// opening it: otherwise false with the reason.
+bool CanAppend(const std::string& path, std::string* why);
 
 // A new folder for this run's temporary files; removed with RemoveTree.
 std::string MakeTempFolder();
@@ -71,6 +81,37 @@ private:
     struct State;
     State* state_;
 };
+
+// A file, a FIFO or the console read a byte at a time, so that nothing is
+// taken from it beyond what was asked for (another process may read on
+// where this one stops).  A FIFO is opened so that it never reads as ended
+// (its writers may come and go) and without waiting for a writer.
+class ByteSource
+{
+public:
+    ByteSource();
+    ~ByteSource();
+    ByteSource(const ByteSource&) = delete;
+    ByteSource& operator=(const ByteSource&) = delete;
+    // path: a file or FIFO, "-" the console.  False with a reason.
+    bool Open(const std::string& path, std::string* error);
+    // What Open would say, found without opening anything.
+    static bool Readable(const std::string& path, std::string* error);
+    // 1: a byte in *c; 0: the end (a file that has ended); -1: none came
+    // within ms.
+    int Read(char* c, int ms);
+    // A file goes on from offset; false for a FIFO or the console.
+    bool Seek(uint64_t offset);
+    bool IsFile() const;
+
+private:
+    struct State;
+    State* state_;
+};
+
+// This process was started by an orvane-cli for one of its ports
+// (Children::Start says so in its environment, and no one else should).
+bool StartedByParent();
 
 // Leaves the process at once with the code, whatever other threads do.
 [[noreturn]] void QuitNow(int code);

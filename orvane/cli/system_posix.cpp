@@ -25,9 +25,11 @@
 namespace {
 
 std::atomic<int> gInterrupts{0};
+std::atomic<int> gLastSignal{SIGINT};
 
-void OnInterrupt(int)
+void OnInterrupt(int signal)
 {
+    gLastSignal.store(signal);
     gInterrupts.fetch_add(1);
 }
 
@@ -74,12 +76,22 @@ void CatchInterrupts()
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
 
 int Interrupts()
 {
     return gInterrupts.load();
+}
+
+std::string InterruptName()
+{
+    switch (gLastSignal.load()) {
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    }
+    return "Ctrl+C";
 }
 
 bool AppendLocked(const std::string& path, const std::string& header, const std::string& line, std::string* error)
@@ -127,6 +139,25 @@ bool AppendLockedAfter(const std::string& path, const std::string& header, uint6
     flock(fd, LOCK_UN);
     close(fd);
     return ok;
+}
+
+bool CanAppend(const std::string& path, std::string* why)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            *why = path + " is a folder";
+        else if (access(path.c_str(), W_OK) != 0)
+            *why = path + " cannot be written: " + std::strerror(errno);
+        return why->empty();
+    }
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        *why = path + " cannot be made: there is no folder " + folder;
+    else if (access(folder.c_str(), W_OK | X_OK) != 0)
+        *why = path + " cannot be made in " + folder + ": " + std::strerror(errno);
+    return why->empty();
 }
 
 std::string MakeTempFolder()
@@ -256,6 +287,14 @@ bool FolderWatch::Wait(int ms)
     return true;
 }
 
+bool StartedByParent()
+{
+    const char* child = std::getenv("ORVANE_CLI_CHILD");
+    const bool started = child && std::strcmp(child, "1") == 0;
+    unsetenv("ORVANE_CLI_CHILD");
+    return started;
+}
+
 void QuitNow(int code)
 {
     std::fflush(stdout);
@@ -307,6 +346,7 @@ bool Children::Start(const std::vector<std::string>& args)
         if (getppid() != parent)
             _exit(127);
         dup2(fds[1], STDOUT_FILENO);
+        setenv("ORVANE_CLI_CHILD", "1", 1);
         std::vector<char*> argv{self};
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
@@ -378,4 +418,86 @@ void Children::Interrupt(int child)
 {
     if (child >= 0 && size_t(child) < children_.size() && !children_[size_t(child)]->ended)
         kill(children_[size_t(child)]->pid, SIGINT);
+}
+
+// ---- a byte at a time ---------------------------------------------------------
+
+struct ByteSource::State
+{
+    int fd = -1;
+    bool owned = false;   // not the console's
+    bool file = false;
+};
+
+ByteSource::ByteSource() : state_(new State) {}
+
+ByteSource::~ByteSource()
+{
+    if (state_->owned)
+        close(state_->fd);
+    delete state_;
+}
+
+bool ByteSource::Open(const std::string& path, std::string* error)
+{
+    if (path == "-") {
+        state_->fd = STDIN_FILENO;
+        return true;
+    }
+    struct stat st {};
+    const bool found = stat(path.c_str(), &st) == 0;
+    // A folder opens too, and would read as a list that has ended.
+    if (found && S_ISDIR(st.st_mode)) {
+        *error = "cannot read the unit ids from " + path + ": it is a folder";
+        return false;
+    }
+    // Opened for writing too, a FIFO has a writer for good: it never reads
+    // as ended between the feeder's lines, and the open does not wait.
+    const bool fifo = found && S_ISFIFO(st.st_mode);
+    state_->fd = open(path.c_str(), (fifo ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+    if (state_->fd < 0) {
+        *error = "cannot read the unit ids from " + path;
+        return false;
+    }
+    state_->owned = true;
+    state_->file = S_ISREG(st.st_mode);
+    return true;
+}
+
+bool ByteSource::Readable(const std::string& path, std::string* error)
+{
+    struct stat st {};
+    if (path == "-")
+        return true;
+    if (stat(path.c_str(), &st) != 0 || access(path.c_str(), R_OK) != 0)
+        *error = "cannot read the unit ids from " + path;
+    else if (S_ISDIR(st.st_mode))
+        *error = "cannot read the unit ids from " + path + ": it is a folder";
+    return error->empty();
+}
+
+int ByteSource::Read(char* c, int ms)
+{
+    pollfd p{state_->fd, POLLIN, 0};
+    const int ready = poll(&p, 1, ms);
+    if (ready < 0 && errno == EINTR)
+        return -1;
+    if (ready == 0)
+        return -1;
+    const ssize_t n = ready > 0 ? read(state_->fd, c, 1) : -1;
+    if (n == 1)
+        return 1;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return -1;
+    return 0;   // the end, or a read that failed: nothing more comes
+}
+
+bool ByteSource::Seek(uint64_t offset)
+{
+    return state_->file && lseek(state_->fd, off_t(offset), SEEK_SET) == off_t(offset);
+}
+
+bool ByteSource::IsFile() const
+{
+    return state_->file;
 }

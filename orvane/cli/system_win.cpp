@@ -4,6 +4,10 @@
 #include "orvane/platform.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <filesystem>
 
@@ -14,14 +18,25 @@
 namespace {
 
 std::atomic<int> gInterrupts{0};
+std::atomic<bool> gClosing{false};
 
 BOOL WINAPI OnConsoleEvent(DWORD dwEvent)
 {
     switch (dwEvent) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:   // what a parent passes on (see Children::Interrupt)
-    case CTRL_CLOSE_EVENT:
         gInterrupts.fetch_add(1);
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // Windows ends the process once this returns, and a few seconds
+        // later if it does not: the unit stops now (as on a second Ctrl+C),
+        // and this thread waits while the records are written and the
+        // process leaves on its own.
+        gClosing.store(true);
+        gInterrupts.fetch_add(2);
+        Sleep(INFINITE);
         return TRUE;
     }
     return FALSE;
@@ -90,6 +105,11 @@ int Interrupts()
     return gInterrupts.load();
 }
 
+std::string InterruptName()
+{
+    return gClosing.load() ? "the console window closing" : "Ctrl+C";
+}
+
 bool AppendLocked(const std::string& path, const std::string& header, const std::string& line, std::string* error)
 {
     uint64_t offset = 0;
@@ -138,6 +158,24 @@ bool AppendLockedAfter(const std::string& path, const std::string& header, uint6
     return ok;
 }
 
+bool CanAppend(const std::string& path, std::string* why)
+{
+    const DWORD dwAttributes = GetFileAttributesA(path.c_str());
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES) {
+        if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            *why = path + " is a folder";
+        else if (dwAttributes & FILE_ATTRIBUTE_READONLY)
+            *why = path + " is read-only";
+        return why->empty();
+    }
+    const size_t slash = path.find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const DWORD dwFolder = GetFileAttributesA(folder.c_str());
+    if (dwFolder == INVALID_FILE_ATTRIBUTES || !(dwFolder & FILE_ATTRIBUTE_DIRECTORY))
+        *why = path + " cannot be made: there is no folder " + folder;
+    return why->empty();
+}
+
 std::string MakeTempFolder()
 {
     CHAR szTemp[MAX_PATH];
@@ -168,6 +206,14 @@ std::string BaseName(const std::string& path)
 {
     const size_t slash = path.find_last_of("/\\:");
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool StartedByParent()
+{
+    CHAR szChild[8];
+    const DWORD n = GetEnvironmentVariableA("ORVANE_CLI_CHILD", szChild, sizeof(szChild));
+    SetEnvironmentVariableA("ORVANE_CLI_CHILD", NULL);
+    return n == 1 && szChild[0] == '1';
 }
 
 void QuitNow(int code)
@@ -228,11 +274,13 @@ bool Children::Start(const std::vector<std::string>& args)
     si.hStdOutput = hWrite;
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION pi{};
+    SetEnvironmentVariableA("ORVANE_CLI_CHILD", "1");   // inherited by the child: see StartedByParent
     // A process group of its own: the console's Ctrl+C reaches the parent
     // only, which passes it on once.
     const BOOL fStarted = CreateProcessA(szSelf, command.data(), NULL, NULL, TRUE, CREATE_NEW_PROCESS_GROUP, NULL,
                                          NULL, &si, &pi);
     CloseHandle(hWrite);
+    SetEnvironmentVariableA("ORVANE_CLI_CHILD", NULL);
     if (!fStarted) {
         CloseHandle(hRead);
         return false;
@@ -350,4 +398,113 @@ HANDLE ChildrenJob()
         return h;
     }();
     return hJob;
+}
+
+// ---- a byte at a time ---------------------------------------------------------
+
+// A file is read directly.  A pipe or the console can only be waited on in
+// a read, so a thread of its own reads one byte there when one is asked for,
+// and never a byte more.
+struct ByteSource::State
+{
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    bool owned = false;   // not the console's
+    bool file = false;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool asked = false, got = false, ended = false, reading = false;
+    char byte = 0;
+};
+
+ByteSource::ByteSource() : state_(new State) {}
+
+ByteSource::~ByteSource()
+{
+    // A thread still waiting in a read keeps the state (and the handle):
+    // the process ends with it.
+    {
+        std::lock_guard<std::mutex> hold(state_->lock);
+        if (state_->reading)
+            return;
+    }
+    if (state_->owned)
+        CloseHandle(state_->hFile);
+    delete state_;
+}
+
+bool ByteSource::Open(const std::string& path, std::string* error)
+{
+    if (path == "-") {
+        state_->hFile = GetStdHandle(STD_INPUT_HANDLE);
+    } else {
+        const DWORD dwAttributes = GetFileAttributesA(path.c_str());
+        if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            *error = "cannot read the unit ids from " + path + ": it is a folder";
+            return false;
+        }
+        state_->hFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, NULL);
+        state_->owned = true;
+    }
+    if (state_->hFile == INVALID_HANDLE_VALUE || state_->hFile == NULL) {
+        state_->owned = false;
+        *error = "cannot read the unit ids from " + path;
+        return false;
+    }
+    state_->file = GetFileType(state_->hFile) == FILE_TYPE_DISK;
+    return true;
+}
+
+bool ByteSource::Readable(const std::string& path, std::string* error)
+{
+    if (path == "-")
+        return true;
+    const DWORD dwAttributes = GetFileAttributesA(path.c_str());
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES)
+        *error = "cannot read the unit ids from " + path;
+    else if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        *error = "cannot read the unit ids from " + path + ": it is a folder";
+    return error->empty();
+}
+
+int ByteSource::Read(char* c, int ms)
+{
+    State* s = state_;
+    DWORD dwRead = 0;
+    if (s->file)
+        return ReadFile(s->hFile, c, 1, &dwRead, NULL) && dwRead == 1 ? 1 : 0;
+    std::unique_lock<std::mutex> hold(s->lock);
+    if (!s->asked && !s->got && !s->ended) {
+        s->asked = s->reading = true;
+        std::thread([s] {
+            char byte = 0;
+            DWORD dwGot = 0;
+            const bool ok = ReadFile(s->hFile, &byte, 1, &dwGot, NULL) && dwGot == 1;
+            std::lock_guard<std::mutex> done(s->lock);
+            s->asked = s->reading = false;
+            s->got = ok;
+            s->ended = !ok;
+            s->byte = byte;
+            s->changed.notify_all();
+        }).detach();
+    }
+    s->changed.wait_for(hold, std::chrono::milliseconds(ms), [s] { return s->got || s->ended; });
+    if (s->got) {
+        s->got = false;
+        *c = s->byte;
+        return 1;
+    }
+    return s->ended ? 0 : -1;
+}
+
+bool ByteSource::Seek(uint64_t offset)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset);
+    return state_->file && SetFilePointerEx(state_->hFile, at, NULL, FILE_BEGIN);
+}
+
+bool ByteSource::IsFile() const
+{
+    return state_->file;
 }

@@ -3,15 +3,19 @@
 // appears; the station ends when the port goes away and starts again when it
 // is back.  One changing line per port with its running counts, and a line
 // with the whole bench's, until Ctrl+C.
-#include "orvane/cli/session.h"
+#include "orvane/cli/watch.h"
 
+#include "orvane/cli/childport.h"
 #include "orvane/cli/events.h"
 #include "orvane/cli/ports.h"
 #include "orvane/cli/system.h"
-#include "orvane/cli/unit.h"
+#include "orvane/cli/image.h"
+#include "orvane/cli/runevents.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <map>
 #include <cstdlib>
 #include <numeric>
 #include <set>
@@ -26,7 +30,9 @@ const auto kGoneGrace = std::chrono::seconds(2);
 
 struct WatchedPort
 {
-    std::string name, device, adapter;
+    std::string name, device, adapter, serial;
+    std::string ids;                // its stations' --unit-id-from
+    ChildPort station;              // what its station has under way
     int row = 0;
     bool present = false;
     int child = -1;                 // running: its number; -1 none
@@ -65,10 +71,17 @@ std::vector<std::string> Folders(const Options& o)
 #endif
 }
 
+std::string PassFail(int pass, int fail)
+{
+    return "PASS " + std::to_string(pass) + " FAIL " + std::to_string(fail);
+}
+
+} // namespace
+
 // The ports that match now, each under the name it matched by: a path
 // pattern's own path (a link in a bench's folder), otherwise the port's name.
 // One port reached by two names is taken once.
-std::vector<PortInfo> Matching(const Options& o)
+std::vector<PortInfo> MatchingPorts(const Options& o)
 {
     const std::vector<PortInfo> all = ListPorts(false);
     std::vector<PortInfo> found;
@@ -101,13 +114,6 @@ std::vector<PortInfo> Matching(const Options& o)
     return found;
 }
 
-std::string Counted(int pass, int fail)
-{
-    return "PASS " + std::to_string(pass) + " FAIL " + std::to_string(fail);
-}
-
-} // namespace
-
 int RunWatch(const Options& options)
 {
     Options o = options;
@@ -130,12 +136,12 @@ int RunWatch(const Options& options)
             passes.push_back(p.Pass());
             fails.push_back(p.Fail());
             screen.Note(0, "orvane-cli: " + p.name + "  " + std::to_string(p.Pass() + p.Fail()) + " units: " +
-                               Counted(p.Pass(), p.Fail()));
+                               PassFail(p.Pass(), p.Fail()));
         }
         const int pass = std::accumulate(passes.begin(), passes.end(), 0);
         const int fail = std::accumulate(fails.begin(), fails.end(), 0);
         screen.Note(0, "orvane-cli: watched " + matches + "; " + std::to_string(ports.size()) + " ports, " +
-                           std::to_string(pass + fail) + " units: " + Counted(pass, fail) + "; exit " +
+                           std::to_string(pass + fail) + " units: " + PassFail(pass, fail) + "; exit " +
                            std::to_string(code));
         SummaryEvent(screen, o.json, code, names, codes, passes, fails);
     };
@@ -154,7 +160,16 @@ int RunWatch(const Options& options)
         return kExitImage;
     }
 
+    // The run's code: the first unit that did not pass, on whichever port, as
+    // the stations say so.
+    int code = kExitInstalled;
+    auto failed = [&](int unitCode) {
+        if (code == kExitInstalled)
+            code = unitCode;
+    };
     std::vector<WatchedPort> ports;
+    // Where each file of unit ids stands, for the next station that reads it.
+    std::map<std::string, std::pair<uint64_t, long>> idsAt;
     std::vector<size_t> portOf;   // child -> port
     Children children;
     FolderWatch watch;
@@ -167,19 +182,48 @@ int RunWatch(const Options& options)
             pass += p.Pass();
             fail += p.Fail();
         }
-        return "watching " + matches + ": " + std::to_string(ports.size()) + " ports  all " + Counted(pass, fail);
+        return "watching " + matches + ": " + std::to_string(ports.size()) + " ports  all " + PassFail(pass, fail);
     };
     auto show = [&](const WatchedPort& p, const std::string& what) {
-        screen.Live(p.row, p.name + "  " + Counted(p.Pass(), p.Fail()) + "  " + what);
+        screen.Live(p.row, p.name + "  " + PassFail(p.Pass(), p.Fail()) + "  " + what);
         screen.Live(0, totals());
+    };
+    // A station that cannot run for the bench's options (its unit ids cannot
+    // be read): every station ends, as on Ctrl+C, and the run says why and
+    // exits 7, rather than wait with no station able to run.
+    auto cannotRun = [&](WatchedPort& p, const std::string& why) {
+        screen.Note(0, "orvane-cli: " + p.name + ": " + why + "; every station ends (exit 7)");
+        if (o.json)
+            screen.Event(ErrorEvent(kExitUsage, p.name + ": " + why + "; every station ends"));
+        p.stopped = true;
+        if (p.code == kExitInstalled)
+            p.code = kExitUsage;
+        failed(kExitUsage);
+        if (!ending)
+            children.Interrupt();
+        ending = true;
     };
     auto start = [&](WatchedPort& p) {
         const std::string copy = folder + "/port" + std::to_string(p.row) + ".bin";
-        o.adapter = p.adapter;
+        Options child = o;
+        child.adapter = p.adapter;
+        std::string why;
+        if (!UnitIdPath(o, p.name, p.serial, &p.ids, &why)) {
+            cannotRun(p, why);
+            return;
+        }
+        child.unitIdFrom = p.ids;
+        const auto at = idsAt.find(p.ids);
+        child.idsAt = at != idsAt.end();
+        if (child.idsAt) {
+            child.idsOffset = at->second.first;
+            child.idsLine = at->second.second;
+        }
         p.childDevice = p.device;
         p.childGone = p.interrupted = p.waitForChange = p.absentSinceStart = false;
         p.childPass = p.childFail = 0;
-        if (!CopyImage(o.image, copy) || !children.Start(ChildArguments(o, p.name, copy))) {
+        p.station = ChildPort();
+        if (!CopyImage(o.image, copy) || !children.Start(ChildArguments(child, p.name, copy))) {
             screen.Note(0, p.name + "  cannot start its station; it is tried again when the port comes back");
             p.stopped = true;
             return;
@@ -194,14 +238,14 @@ int RunWatch(const Options& options)
         if (look && !ending) {
             look = false;
             watch.Follow(Folders(o));
-            const std::vector<PortInfo> now = Matching(o);
+            const std::vector<PortInfo> now = MatchingPorts(o);
             for (WatchedPort& p : ports) {
                 const auto it = std::find_if(now.begin(), now.end(), [&](const PortInfo& q) { return q.name == p.name; });
                 const bool present = it != now.end();
                 const std::string device = present ? PortDevice(p.name) : std::string();
                 if (p.present && !present) {
                     p.goneSince = Clock::now();
-                    screen.Note(0, "orvane-cli: - " + p.name + " went away; " + Counted(p.Pass(), p.Fail()));
+                    screen.Note(0, "orvane-cli: - " + p.name + " went away; " + PassFail(p.Pass(), p.Fail()));
                     if (o.json)
                         screen.Event(JsonObject::Event("port_removed")
                                          .Str("port", p.name)
@@ -214,6 +258,7 @@ int RunWatch(const Options& options)
                     p.absentSinceStart = true;
                 } else if (!p.present && present) {
                     p.adapter = AdapterIdentity(it->name, {*it});
+                    p.serial = AdapterSerial(it->name, {*it});
                 }
                 p.present = present;
                 p.device = device;
@@ -224,6 +269,7 @@ int RunWatch(const Options& options)
                     p.name = q.name;
                     p.device = PortDevice(q.name);
                     p.adapter = AdapterIdentity(q.name, {q});
+                    p.serial = AdapterSerial(q.name, {q});
                     p.present = true;
                     p.row = screen.AddRow();
                     ports.push_back(p);
@@ -254,42 +300,60 @@ int RunWatch(const Options& options)
                         p.childGone = true;
                         return;
                     }
+                    std::string at;
+                    if (Screen::TagOf(line, Screen::kTagIdsAt, &at)) {
+                        unsigned long long offset = 0;
+                        long number = 0;
+                        if (std::sscanf(at.c_str(), "%llu %ld", &offset, &number) == 2)
+                            idsAt[p.ids] = {offset, number};
+                        return;
+                    }
+                    const bool taken = p.station.Take(line);
+                    if (p.station.FirstCode() != kExitInstalled)
+                        failed(p.station.FirstCode());
+                    if (taken)
+                        return;
                     if (!line.empty() && (line[0] == 'L' || line[0] == 'M') && line.size() > 2) {
                         // The station's changing line, with the port's counts
                         // over every station it has had.
                         std::string text = line.substr(2);
                         if (text.rfind(p.name + "  ", 0) == 0)
                             text = text.substr(p.name.size() + 2);
-                        screen.Live(p.row, p.name + "  " + Counted(p.Pass(), p.Fail()) + "  " + text, line[0] == 'M');
+                        screen.Live(p.row, p.name + "  " + PassFail(p.Pass(), p.Fail()) + "  " + text, line[0] == 'M');
                         return;
                     }
                     if (screen.FromChild(p.row, line, &p.childPass, &p.childFail)) {
                         show(p, "");
                         if (mode == Screen::kPlain && !o.json)
-                            screen.Note(0, p.name + "  " + Counted(p.Pass(), p.Fail()) + "; " + totals());
+                            screen.Note(0, p.name + "  " + PassFail(p.Pass(), p.Fail()) + "; " + totals());
                     }
                 },
-                [&](int child, int code) {
+                [&](int child, int exitCode) {
                     WatchedPort& p = ports[portOf[size_t(child)]];
-                    const int failed = p.childFail;
+                    const int stationCode = p.station.Ended(exitCode, screen, p.row, o, &p.childPass, &p.childFail);
+                    const int failedUnits = p.childFail;
                     p.child = -1;
                     p.pass += p.childPass;
                     p.fail += p.childFail;
                     p.childPass = p.childFail = 0;
                     // A station that ended because its port went away, with
                     // no unit failed, says nothing about the units.
-                    if (p.code == 0 && code != 0 && !(p.childGone && code == kExitPort && failed == 0))
-                        p.code = code;
+                    if (p.code == 0 && stationCode != 0 && !(p.childGone && stationCode == kExitPort && failedUnits == 0))
+                        p.code = stationCode;
+                    if (p.code != kExitInstalled)
+                        failed(p.code);
                     if (p.childGone || !p.present) {
                         // Still listed (the list lags): not again on the same
                         // device until it has gone from the list.
                         p.waitForChange = p.present && !p.absentSinceStart;
                         show(p, "gone");
+                    } else if (stationCode == kExitUsage) {
+                        cannotRun(p, "its station cannot run");
                     } else if (!ending) {
                         p.stopped = true;
-                        screen.Note(0, "orvane-cli: " + p.name + ": its station ended (exit " + std::to_string(code) +
+                        screen.Note(0, "orvane-cli: " + p.name + ": its station ended (exit " + std::to_string(stationCode) +
                                            "); it starts again when the port comes back");
-                        show(p, "stopped (exit " + std::to_string(code) + ")");
+                        show(p, "stopped (exit " + std::to_string(stationCode) + ")");
                     }
                     look = true;
                 });
@@ -313,10 +377,6 @@ int RunWatch(const Options& options)
     screen.Close();
     RemoveTree(folder);
 
-    int code = kExitInstalled;
-    for (const WatchedPort& p : ports)
-        if (code == kExitInstalled)
-            code = p.code;
     summary(code, ports);
     return code;
 }

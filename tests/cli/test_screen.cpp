@@ -104,7 +104,7 @@ TEST(CliScreen, AChildsLinesReachTheParentsRow)
         s.Note(0, "COM3 Initializing!");
         s.Live(0, "COM3  12%");
         s.Live(0, "COM3  20%", true);
-        s.Counts(4, 1);
+        s.Counts(4, 1, 2);
     });
     const std::string parent = Written(Screen::kPlain, 3, [&](Screen& s) {
         size_t at = 0;
