@@ -350,7 +350,8 @@ TEST_F(OrvaneCli, CtrlCCancels)
         cli.Interrupt();
         EXPECT_EQ(cli.Wait(), 6) << cli.output;
         EXPECT_NE(cli.output.find("reason: stopped preparing (\"p 60\"): cancelled (Ctrl+C)"), std::string::npos);
-        const std::string report = module.Ask("report");
+        // The reset may still be on its way when orvane-cli has ended.
+        const std::string report = module.WaitReport("\"kind\":\"reset\"");
         EXPECT_NE(report.find("\"kind\":\"reset\""), std::string::npos) << "Cancel sends \"r\\r\" to an MRQ-520W";
         EXPECT_EQ(Field(report, "\"line\"", "baud"), "19200") << "Cancel puts the line back to the normal rate";
         EXPECT_EQ(ReadCsv(log).back()[kResult], "CANCELLED");
