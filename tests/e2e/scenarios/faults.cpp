@@ -142,7 +142,8 @@ void DisconnectDuringFlood()
         Chord(gMain, { VK_SHIFT, VK_NEXT });
         Chord(gMain, { VK_SHIFT, VK_PRIOR });
     }
-    CHECK(ActionMenu() == "grey normal normal normal", "the menu is not the connected one");
+    const std::string menu = ActionMenu();
+    CHECK(menu == "grey normal normal normal", "the menu is [%s], not the connected one", menu.c_str());
     EndFlood();
     ExpectStillWorks("20 Disconnects in a flood");
 }
