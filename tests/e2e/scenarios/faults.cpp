@@ -47,13 +47,20 @@ void HangUpMidTransfer()
 }
 
 // The end of a flood: what the module has not sent is dropped, and a line
-// end follows what it has: the program may still be reading the rest when
-// the next download starts, and a NUL in the last flood line would hide a
-// reply on the same line.
+// follows what it has, which the terminal shows once the program has read
+// all of it.  Only then the next download: Download drops what has come,
+// but a flood line still on its way would end up in front of the module's
+// reply, and a NUL in it would hide the reply.
 void EndFlood()
 {
     Sim("reset");
-    Sim("send \\r\\n");
+    Sim("send \\r\\nflood over\\r\\n");
+    CHECK(WaitUntil([]() {
+        for (const std::string& row : Screen())
+            if (row.find("flood over") != std::string::npos)
+                return true;
+        return false;
+    }), "the line after the flood never reached the terminal");
 }
 
 // 10 MB of random bytes while no download runs; then a normal download.
