@@ -8,6 +8,7 @@
 #include "orvane/cli/session.h"
 
 #include "orvane/cli/events.h"
+#include "orvane/cli/report.h"
 #include "orvane/cli/logfile.h"
 #include "orvane/cli/unit.h"
 
@@ -395,6 +396,19 @@ void ReadCsvLine(Reader& r, const std::string& file, long long number, const std
     r.Add(file, a);
 }
 
+void ReadLine(Reader& r, const std::string& file, long long number, const std::string& line,
+              std::vector<std::string>& fields)
+{
+    ++r.lines;
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return;
+    if (line[first] == '{')
+        ReadJsonLine(r, file, number, line);
+    else if (line.compare(0, 11, "start,port,") != 0)   // not a header, of any layout
+        ReadCsvLine(r, file, number, line, fields);
+}
+
 std::string Percent(long long part, long long whole)
 {
     return whole ? Fixed(100.0 * double(part) / double(whole), 1) + "%" : "-";
@@ -423,6 +437,37 @@ JsonObject StatsJson(JsonObject o, const Stats& s)
         .Num("mean_s", s.Mean(), 2)
         .Num("p95_s", s.P95(), 2)
         .Raw("failures", failures.Done());
+}
+
+// report --json: a report_group event per group, then the totals.
+std::vector<std::string> ReportEvents(const Reader& r, const std::vector<std::string>& files,
+                                      const std::vector<std::string>& unreadable)
+{
+    const std::string by = kGroupNames[r.by];
+    std::vector<std::string> events;
+    for (const auto& g : r.groups)
+        events.push_back(StatsJson(JsonObject::Event("report_group").Str("by", by).Str("group", g.first), g.second).Done());
+    JsonArray problems, older;
+    for (const Problem& p : r.problems)
+        problems.Add(JsonObject().Str("where", p.where).Str("what", p.what).Done());
+    for (const auto& o : r.olderLines)
+        older.Add(JsonObject()
+            .Str("file", o.first)
+            .Int("first_line", o.second.first)
+            .Int("last_line", o.second.last)
+            .Int("lines", o.second.count)
+            .Done());
+    events.push_back(StatsJson(JsonObject::Event("report").Str("by", by), r.all)
+                         .Int("files", (long long)files.size())
+                         .Int("lines", r.lines)
+                         .Int("torn", r.torn)
+                         .Int("foreign", r.foreign)
+                         .Int("older", r.older)
+                         .Raw("problems", problems.Done())
+                         .Raw("older_lines", older.Done())
+                         .Strs("unreadable", unreadable)
+                         .Done());
+    return events;
 }
 
 const char kReportUsage[] =
@@ -473,19 +518,8 @@ int RunReport(const std::vector<std::string>& args)
             continue;
         }
         long long number = 0;
-        while (std::getline(in, line)) {
-            ++number;
-            ++r.lines;
-            const size_t first = line.find_first_not_of(" \t\r");
-            if (first == std::string::npos)
-                continue;
-            if (line[first] == '{')
-                ReadJsonLine(r, file, number, line);
-            else if (line.compare(0, 11, "start,port,") == 0)
-                continue;   // a header, of any layout
-            else
-                ReadCsvLine(r, file, number, line, fields);
-        }
+        while (std::getline(in, line))
+            ReadLine(r, file, ++number, line, fields);
         r.EndOfFile(file);
         if (in.bad()) {   // a folder, or a read that failed part way
             unreadable.push_back(file);
@@ -495,31 +529,8 @@ int RunReport(const std::vector<std::string>& args)
 
     const std::string by = kGroupNames[r.by];
     if (json) {
-        for (const auto& g : r.groups)
-            std::printf("%s\n", StatsJson(JsonObject::Event("report_group").Str("by", by).Str("group", g.first), g.second)
-                                    .Done()
-                                    .c_str());
-        JsonArray problems, older;
-        for (const Problem& p : r.problems)
-            problems.Add(JsonObject().Str("where", p.where).Str("what", p.what).Done());
-        for (const auto& o : r.olderLines)
-            older.Add(JsonObject()
-                .Str("file", o.first)
-                .Int("first_line", o.second.first)
-                .Int("last_line", o.second.last)
-                .Int("lines", o.second.count)
-                .Done());
-        std::printf("%s\n", StatsJson(JsonObject::Event("report").Str("by", by), r.all)
-                                .Int("files", (long long)files.size())
-                                .Int("lines", r.lines)
-                                .Int("torn", r.torn)
-                                .Int("foreign", r.foreign)
-                                .Int("older", r.older)
-                                .Raw("problems", problems.Done())
-                                .Raw("older_lines", older.Done())
-                                .Strs("unreadable", unreadable)
-                                .Done()
-                                .c_str());
+        for (const std::string& event : ReportEvents(r, files, unreadable))
+            std::printf("%s\n", event.c_str());
         return code;
     }
 
@@ -555,4 +566,37 @@ int RunReport(const std::vector<std::string>& args)
     for (const std::string& f : unreadable)
         std::printf("cannot read %s\n", f.c_str());
     return code;
+}
+
+// ---- fed a line at a time ----------------------------------------------------
+
+struct ReportTally::Reader : ::Reader
+{
+    std::vector<std::string> fields;
+};
+
+ReportTally::ReportTally() : reader_(new Reader) {}
+ReportTally::~ReportTally() = default;
+
+bool ReportTally::By(const std::string& by)
+{
+    const auto at = std::find(std::begin(kGroupNames), std::end(kGroupNames), by);
+    if (at == std::end(kGroupNames))
+        return false;
+    reader_->by = GroupBy(at - std::begin(kGroupNames));
+    return true;
+}
+
+void ReportTally::Line(const std::string& file, long long number, const std::string& line)
+{
+    ReadLine(*reader_, file, number, line, reader_->fields);
+}
+
+std::vector<std::string> ReportTally::Events(const std::vector<std::string>& files,
+                                             const std::vector<std::string>& unreadable) const
+{
+    ::Reader ended = *reader_;   // what it keeps is small: groups, ports, distinct durations and reasons
+    for (auto it = ended.open.begin(); it != ended.open.end(); it = ended.open.erase(it))
+        ended.Close(it->second);
+    return ReportEvents(ended, files, unreadable);
 }
