@@ -2,11 +2,16 @@
 // benches and scripts.  See docs/cli.md.
 #include "orvane/cli/options.h"
 #include "orvane/cli/ports.h"
+#include "orvane/cli/serve/serve.h"
 #include "orvane/cli/session.h"
 #include "orvane/cli/system.h"
 #include "orvane/version.h"
 
 #include <cstdio>
+
+namespace {
+int Run(const Options& options);
+}
 
 int main(int argc, char** argv)
 {
@@ -48,6 +53,28 @@ int main(int argc, char** argv)
         return RunCheck(options);
 
     CatchInterrupts();
+    if (!options.serve.empty() && !options.child) {
+        // The bench view: its address is the first thing said.  Its server
+        // serves until the process ends, which a served run does at once.
+        std::string first;
+        if (!StartBenchView(options.serve, &first, &error)) {
+            std::fprintf(stderr, "orvane-cli: %s\n", error.c_str());
+            return kExitUsage;
+        }
+        std::fprintf(options.json ? stderr : stdout, "%s\n", first.c_str());
+        Screen::EventsTo(BenchViewEvent, options.json);
+        std::fflush(stderr);
+        QuitNow(Run(options));
+    }
+    return Run(options);
+}
+
+namespace {
+
+// One port here, several in children, or a station on every port --watch
+// follows.
+int Run(const Options& options)
+{
     if (options.watch)
         return RunWatch(options);
     if (options.ports.size() > 1)
@@ -58,3 +85,5 @@ int main(int argc, char** argv)
     Screen screen(mode, 1, ConsoleWidth(), options.json && !options.child ? stderr : stdout);
     return RunPort(options, screen);
 }
+
+} // namespace

@@ -1,6 +1,7 @@
 #include "orvane/cli/options.h"
 
 #include "orvane/cli/ports.h"
+#include "orvane/cli/serve/server.h"
 #include "orvane/version.h"
 
 #include <cctype>
@@ -93,7 +94,7 @@ bool ParseDigest(const std::string& text, std::string* digest)
 const char* const kValueOptions[] = {
     "--port", "--image", "--rate", "--normal-rate", "--verdict-timeout", "--wake-timeout", "--log", "--image-name",
     "--retries", "--sha256", "--expect-model", "--job", "--match", "--unit-id", "--unit-id-from", "--operator",
-    "--bench", "--child-image", "--adapter",
+    "--bench", "--child-image", "--adapter", "--serve", "--slot",
 };
 
 // Texts that end up in log fields and events: one line, no control bytes.
@@ -155,6 +156,21 @@ bool Apply(const std::string& name, const std::string& value, Options* o, std::s
         (name == "--unit-id" ? o->unitId : name == "--operator" ? o->operatorName
                                           : name == "--bench"  ? o->bench
                                                                : o->imageLabel) = value;
+    } else if (name == "--serve") {
+        std::string host;
+        int port = 0;
+        if (!ParseServeAddress(value, &host, &port)) {
+            *error = "--serve takes [ADDR:]PORT (8080, 127.0.0.1:8080, 0.0.0.0:8080), not \"" + value + "\"";
+            return false;
+        }
+        o->serve = value;
+    } else if (name == "--slot") {
+        const size_t equals = value.find('=');
+        if (equals == std::string::npos || equals == 0 || equals + 1 == value.size() || !TextOk(value)) {
+            *error = "--slot takes PORT=NAME, not \"" + value + "\"";
+            return false;
+        }
+        o->slots.emplace_back(value.substr(0, equals), value.substr(equals + 1));
     } else if (name == "--unit-id-from") {
         o->unitIdFrom = value;
     } else if (name == "--log") {
@@ -239,9 +255,16 @@ bool LoadJob(const std::string& path, Options* o, std::string* error)
             (key == "station" ? o->station : o->watch) = value == "yes" || value == "true";
             continue;
         }
+        if (key.compare(0, 5, "slot ") == 0) {   // slot PORT = NAME
+            if (!Apply("--slot", trim(key.substr(5)) + "=" + value, o, error)) {
+                *error = where + "write \"slot PORT = NAME\"";
+                return false;
+            }
+            continue;
+        }
         static const char* const kKeys[] = {"image", "sha256", "expect-model", "rate", "normal-rate",
                                             "verdict-timeout", "wake-timeout", "retries", "log", "port", "ports",
-                                            "match", "unit-id-from", "operator", "bench", "image-name"};
+                                            "match", "unit-id-from", "operator", "bench", "image-name", "serve"};
         bool known = false;
         for (const char* k : kKeys)
             known = known || key == k;
@@ -366,8 +389,8 @@ std::vector<std::string> ChildArguments(const Options& o, const std::string& por
         args.insert(args.end(), {"--expect-model", std::string(ModelName(o.expectModel)).substr(4)});
     if (o.station)
         args.push_back("--station");
-    if (o.json)
-        args.push_back("--json");
+    if (o.Events())
+        args.push_back("--json");   // a served run's children too: the parent's page is made of events
     const std::pair<const char*, const std::string*> texts[] = {
         {"--unit-id", &o.unitId}, {"--unit-id-from", &o.unitIdFrom}, {"--operator", &o.operatorName},
         {"--bench", &o.bench},    {"--image-name", &o.imageLabel},   {"--adapter", &o.adapter},
@@ -405,9 +428,11 @@ SYNOPSIS
                [--json] [--check] [--job FILE]
                [--unit-id TEXT | --unit-id-from FILE] [--operator NAME]
                [--bench NAME] [--image-name LABEL]
+               [--serve [ADDR:]PORT] [--slot PORT=NAME]...
     orvane-cli --watch --match usb:VID:PID[:SERIAL]|serial:SERIAL|PATTERN
                --image FILE [the options of a station]
-    orvane-cli report LOG... [--by port|bench|day|image|operator] [--json]
+    orvane-cli report LOG... [--by port|bench|day|image|operator]
+               [--json | --serve [ADDR:]PORT]
     orvane-cli --list-ports [--json]
     orvane-cli --help | --version
 
@@ -513,8 +538,8 @@ OPTIONS
         Read options from FILE: "key = value" lines (image, sha256,
         expect-model, rate, normal-rate, verdict-timeout, wake-timeout,
         retries, log, station, ports, watch, match, unit-id-from, operator,
-        bench, image-name) and # comments; paths are relative to the
-        file's folder.  Options on the command line override it.  An
+        bench, image-name, serve, and "slot PORT = NAME") and # comments;
+        paths are relative to the file's folder.  Options on the command line override it.  An
         unknown key or a bad value is exit 7, naming the file and line.
 
     --watch
@@ -556,6 +581,21 @@ OPTIONS
         or that this bench's log already has, is flagged (flags column,
         "flags" field) and logged again: never merged.
 
+    --serve [ADDR:]PORT
+        Serve the bench view: a page with a tile per port (its stage, unit
+        id, progress, and its last PASS or FAIL held until the next unit
+        answers) and the run's figures (units, passed, failed, first-pass
+        yield, units per hour, the most common failures), live in any
+        browser.  Read-only.  Without ADDR only this PC can open it
+        (127.0.0.1); with an address (0.0.0.0 for every one) the first line
+        says that the network can reach it.  Port 0 takes a free port; the
+        first line tells the address.
+
+    --slot PORT=NAME
+        The name a port's tile shows ("left 1"), and its place: named slots
+        come first, in the order given; PORT is the port or its last path
+        part (COM11, ttyUSB0).  Repeat it for each slot.
+
     --list-ports
         Every serial port of this machine with what identifies it (driver,
         USB vendor and product, serial number, maker and product, the
@@ -576,7 +616,8 @@ REPORT
     most common failures.  The attempts of a unit count as one unit.  A
     torn or foreign line is counted and named by file and line; lines of
     an older layout are read and named.  --json: one report_group event
-    per group and a report event with the totals.
+    per group and a report event with the totals.  --serve [ADDR:]PORT:
+    the report as a page, read again as the logs grow, until Ctrl+C.
 
 EXIT STATUS
     0   installed (with --station: no unit failed)
@@ -624,5 +665,9 @@ EXAMPLES
 
     The week's yield of every bench, per day:
         orvane-cli report /srv/logs/*.csv --by day
+
+    The bench on a screen beside it, and the benches' yield for the office:
+        orvane-cli --job line3-b2.job --serve 8080        (http://127.0.0.1:8080/)
+        orvane-cli report /srv/logs/*.csv --by bench --serve 0.0.0.0:8081
 )";
 }

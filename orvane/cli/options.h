@@ -52,6 +52,15 @@ struct Options
     std::string bench;
     std::string imageLabel;      // --image-name
 
+    // The bench view (--serve [ADDR:]PORT): a page of every slot, served by
+    // this process; the slots' names (--slot PORT=NAME, "slot PORT = NAME"
+    // in a job file), in the order given.
+    std::string serve;
+    std::vector<std::pair<std::string, std::string>> slots;
+    // Events are made for --json and for the bench view (a served run's
+    // children are given --json).
+    bool Events() const { return json || !serve.empty(); }
+
     // Between a parent and the child it starts for one of several ports.
     bool child = false;
     bool watched = false;        // the child of --watch: a port gone while waiting ends it quietly

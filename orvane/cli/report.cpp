@@ -9,6 +9,7 @@
 
 #include "orvane/cli/events.h"
 #include "orvane/cli/report.h"
+#include "orvane/cli/serve/serve.h"
 #include "orvane/cli/logfile.h"
 #include "orvane/cli/unit.h"
 
@@ -471,7 +472,7 @@ std::vector<std::string> ReportEvents(const Reader& r, const std::vector<std::st
 }
 
 const char kReportUsage[] =
-    "orvane-cli report LOG... [--by port|bench|day|image|operator] [--json]";
+    "orvane-cli report LOG... [--by port|bench|day|image|operator] [--json | --serve [ADDR:]PORT]";
 
 } // namespace
 
@@ -479,10 +480,13 @@ int RunReport(const std::vector<std::string>& args)
 {
     Reader r;
     bool json = false;
+    std::string serve;   // --serve [ADDR:]PORT: the report as a page, as the logs grow
     std::vector<std::string> files;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--json") {
             json = true;
+        } else if (args[i] == "--serve" && i + 1 < args.size()) {
+            serve = args[++i];
         } else if (args[i] == "--by" && i + 1 < args.size()) {
             const std::string& by = args[++i];
             const auto at = std::find(std::begin(kGroupNames), std::end(kGroupNames), by);
@@ -506,6 +510,8 @@ int RunReport(const std::vector<std::string>& args)
         std::fprintf(stderr, "orvane-cli: report needs at least one log (%s)\n", kReportUsage);
         return kExitUsage;
     }
+    if (!serve.empty())
+        return ServeReport(serve, kGroupNames[r.by], files);
     int code = kExitInstalled;
     std::vector<std::string> unreadable;
     std::string line;

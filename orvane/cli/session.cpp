@@ -61,7 +61,7 @@ void EarlyResult(Screen& screen, const Options& o, const std::string& port, cons
     std::string error;
     if (!o.log.empty() && !AppendLocked(o.log, LogHeader(), LogLine(r, port, image), &error))
         std::fprintf(stderr, "orvane-cli: %s\n", error.c_str());
-    if (o.json)
+    if (o.Events())
         screen.Event(ResultEvent(r, port, image));
 }
 
@@ -74,7 +74,7 @@ std::string Counted(int pass, int fail)
 
 void StartEvent(Screen& screen, const Options& o)
 {
-    if (!o.json)
+    if (!o.Events())
         return;
     std::vector<std::string> devices;
     for (const std::string& port : o.ports)
@@ -100,6 +100,22 @@ void StartEvent(Screen& screen, const Options& o)
     if (o.watch) {
         options.Bool("watch", true);
         start.Strs("matches", o.matches);
+    }
+    // What the bench and its image are, for the bench view's header.
+    ImageInfo image;
+    std::string error, reasonCode;
+    if (InspectImage(o.image, "", &image, &error, &reasonCode))
+        start.Int("size", (long long)image.size).Str("sha256", image.sha256);
+    const std::pair<const char*, const std::string*> texts[] = {
+        {"image_label", &o.imageLabel}, {"operator", &o.operatorName}, {"bench", &o.bench}};
+    for (const auto& t : texts)
+        if (!t.second->empty())
+            start.Str(t.first, *t.second);
+    if (!o.slots.empty()) {
+        JsonArray slots;
+        for (const auto& slot : o.slots)
+            slots.Add(JsonObject().Str("port", slot.first).Str("name", slot.second).Done());
+        start.Raw("slots", slots.Done());
     }
     screen.Event(start.Raw("options", options.Done()).Done());
 }
@@ -183,7 +199,7 @@ int RunPort(const Options& options, Screen& screen)
     // A run of one port in this process says how the run went itself.
     auto done = [&](int code) {
         if (!o.child)
-            SummaryEvent(screen, o.json, code, o.ports, {code}, {c.pass}, {c.fail});
+            SummaryEvent(screen, o.Events(), code, o.ports, {code}, {c.pass}, {c.fail});
         return code;
     };
     if (!o.child)
@@ -301,7 +317,7 @@ int RunPorts(const Options& options)
     if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
         for (const std::string& port : o.ports)
             EarlyResult(screen, o, port, image, EarlyFailure(kExitImage, error, reasonCode));
-        SummaryEvent(screen, o.json, kExitImage, o.ports, std::vector<int>(n, kExitImage), std::vector<int>(n, 0),
+        SummaryEvent(screen, o.Events(), kExitImage, o.ports, std::vector<int>(n, kExitImage), std::vector<int>(n, 0),
                      std::vector<int>(n, 1));
         return kExitImage;
     }
@@ -364,7 +380,7 @@ int RunPorts(const Options& options)
     }
     screen.Note(0, "orvane-cli: " + results + (o.station ? "; station: " + Counted(allPass, allFail) : "") +
                        "; exit " + std::to_string(code));
-    SummaryEvent(screen, o.json, code, o.ports, codes, pass, fail);
+    SummaryEvent(screen, o.Events(), code, o.ports, codes, pass, fail);
     return code;
 }
 

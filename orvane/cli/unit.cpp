@@ -161,7 +161,7 @@ struct UNIT
 
 void Event(const std::string& json)
 {
-    if (gUnit.context->options->json)
+    if (gUnit.context->options->Events())
         gUnit.context->screen->Event(json);
 }
 
@@ -730,7 +730,7 @@ void ShowReport(const UnitContext& c, const UnitReport& r)
                                                      : "flagged: unit id " + r.unitId +
                                                            " is already in this bench's log (logged again, not merged)");
     c.screen->Live(0, c.port + "  " + line);
-    if (c.options->json)
+    if (c.options->Events())
         c.screen->Event(ResultEvent(r, c.port, *c.image));
 }
 

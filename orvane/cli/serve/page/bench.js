@@ -89,13 +89,14 @@ function paintSlot(t) {
   el.dataset.stage = s.stage;
   el.dataset.result = held ? s.last.result : "";
   q(".name").textContent = s.name;
-  q(".port").textContent = s.name !== s.port ? s.port : "";
+  const port = s.name !== s.port ? s.port : "";
+  q(".port").textContent = port.length > 30 ? "\u2026" + port.slice(-29) : port;
   q(".counts").textContent = "PASS " + s.counts.passed + "  FAIL " + s.counts.failed;
   let stage = STAGES[s.stage] || s.stage;
   if (s.stage === "model" && s.model) stage = s.model + " found";
-  if (busy || s.stage === "waiting") stage += "  " + seconds(s.elapsed_s + (performance.now() - t.at) / 1000);
   q(".stage").textContent = stage;
   const unit = [];
+  if (busy || s.stage === "waiting") unit.push(seconds(s.elapsed_s + (performance.now() - t.at) / 1000));
   const id = held && s.last.unit_id ? s.last.unit_id : s.unit_id;
   if (id) unit.push("unit " + id);
   const model = held && s.last.model ? s.last.model : s.model;
