@@ -64,7 +64,9 @@ int main(int argc, char** argv)
         std::fprintf(options.json ? stderr : stdout, "%s\n", first.c_str());
         Screen::EventsTo(BenchViewEvent, options.json);
         std::fflush(stderr);
-        QuitNow(Run(options));
+        const int code = Run(options);
+        EndBenchView();
+        QuitNow(code);
     }
     return Run(options);
 }

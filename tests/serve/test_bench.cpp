@@ -75,8 +75,8 @@ TEST(BenchState, TileFollowsTheUnitAndHoldsItsResultUntilTheNextUnitAnswers)
         {Status(p, "Turn the power on, after removing the LAN card during power-off."), "waiting", "", "", "", -1},
         {Status(p, "Initializing!"), "waking", "", "", "", -1},
         {Unit("unit_id", p, "\"unit_id\":\"24-0117\""), "waking", "", "", "24-0117", -1},
-        {Status(p, "Downloading program to MRQ-41!"), "model", "", "MRQ-41", "24-0117", -1},
-        {Status(p, "Preparing for Programming!"), "preparing", "", "MRQ-41", "24-0117", -1},
+        {Status(p, "Preparing for Programming!"), "preparing", "", "", "24-0117", -1},
+        {Status(p, "Downloading program to MRQ-41!"), "sending", "", "MRQ-41", "24-0117", -1},
         {Progress(p, 30, 100), "sending", "", "MRQ-41", "24-0117", 30},
         {Progress(p, 100, 100), "verdict", "", "MRQ-41", "24-0117", 100},
         {Status(p, "Success to Install!"), "verdict", "", "MRQ-41", "24-0117", 100},
@@ -91,7 +91,8 @@ TEST(BenchState, TileFollowsTheUnitAndHoldsItsResultUntilTheNextUnitAnswers)
         {Unit("unit_id", p, "\"unit_id\":\"24-0118\""), "waking", "", "", "24-0118", -1},
         {Result(p, "FAIL", "port_gone", 1, "24-0118"), "done", "FAIL", "MRQ-520W", "24-0118", -1},
         {Unit("unit_start", p, "\"time\":\"2026-12-07T16:17:43Z\"", 2), "waiting", "FAIL", "MRQ-520W", "24-0118", -1},
-        {Status(p, "Downloading program to MRQ-710F!"), "model", "", "MRQ-710F", "24-0118", -1},
+        {Status(p, "Preparing for Programming!"), "preparing", "", "MRQ-520W", "24-0118", -1},
+        {Status(p, "Downloading program to MRQ-710F!"), "sending", "", "MRQ-710F", "24-0118", -1},
     };
     BenchState state;
     for (const Step& step : steps) {

@@ -19,7 +19,7 @@ struct StageText
 const StageText kStages[] = {
     {"Turn the power on, after removing the LAN card during power-off.", "waiting"},
     {"Initializing!", "waking"},
-    {"Downloading program to *", "model"},
+    {"Downloading program to *", "sending"},
     {"Preparing for Programming!", "preparing"},
     {"Success to Install!", "verdict"},
     {"Fail to Install!", "verdict"},
@@ -224,8 +224,15 @@ std::vector<std::string> BenchState::Feed(const std::string& line)
         s.present = true;
         s.stage = "starting";
     } else if (event == "port_removed") {
+        // A port that came and went without a unit, and that the job does
+        // not name, leaves nothing to show.
+        const bool idle = s.stage == "starting" || s.stage == "waiting";
         s.present = false;
         s.stage = "gone";
+        if (s.rank == 2 && idle && s.last.is_null() && s.counts.is_null()) {
+            slots_.erase(std::find_if(slots_.begin(), slots_.end(), [&](const auto& p) { return p.get() == &s; }));
+            return {Snapshot()};
+        }
     } else if (event == "unit_start") {
         s.attempt = Int(e, "attempt");
         s.since = now_();
@@ -241,11 +248,12 @@ std::vector<std::string> BenchState::Feed(const std::string& line)
         const std::string text = Str(e, "text");
         s.status = text;
         if (const char* stage = StageOf(text)) {
+            static const size_t kModelAt = std::strlen("Downloading program to ");
             s.stage = stage;
-            if (s.stage == "model")
-                s.model = text.substr(std::strlen("Downloading program to "), text.size() - 1 - std::strlen("Downloading program to "));
+            if (s.stage == "sending")   // the image begins: the model is known
+                s.model = text.substr(kModelAt, text.size() - 1 - kModelAt);
             // A module answered: the unit the last result was for has gone.
-            if (s.stage == "waking" || s.stage == "model")
+            if (s.stage != "waiting" && s.stage != "verdict")
                 s.last = Json();
         }
     } else if (event == "progress") {

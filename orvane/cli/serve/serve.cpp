@@ -63,6 +63,12 @@ void BenchViewEvent(const std::string& line)
         gServer->Change([&] { return gBench->Feed(line); });
 }
 
+void EndBenchView()
+{
+    if (gServer)
+        gServer->Drain(1000);
+}
+
 int ServeReport(const std::string& address, const std::string& by, const std::vector<std::string>& files)
 {
     auto tally = std::make_unique<ReportTally>();

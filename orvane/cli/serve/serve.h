@@ -13,6 +13,9 @@
 bool StartBenchView(const std::string& address, std::string* firstLine, std::string* error);
 // One event line of the run (as --json prints it).
 void BenchViewEvent(const std::string& line);
+// The run has ended: its last events go out to the open pages (a second at
+// most) before the process ends.
+void EndBenchView();
 
 // report --serve: the report over the logs as a page, read again as they
 // grow, until Ctrl+C.  Returns the exit code.

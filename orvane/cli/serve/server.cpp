@@ -50,6 +50,7 @@ struct PageServer::State
 
     mutable std::mutex lock;
     std::condition_variable changed;
+    std::condition_variable sent;   // a stream's queue has gone out
     std::list<std::shared_ptr<Stream>> streams;
     bool stopping = false;
 
@@ -142,7 +143,9 @@ void PageServer::State::Events(httplib::Response& res)
                 text = ":\n\n";   // a comment: still here
             // Outside the lock: a browser that does not read holds up only
             // this thread, for the write time-out at most.
-            return sink.write(text.data(), text.size());
+            const bool written = sink.write(text.data(), text.size());
+            sent.notify_all();
+            return written;
         },
         [this, stream](bool) {
             std::lock_guard<std::mutex> guard(lock);
@@ -198,6 +201,17 @@ void PageServer::Change(const std::function<std::vector<std::string>()>& change)
         }
     }
     state_->changed.notify_all();
+}
+
+void PageServer::Drain(int limitMs)
+{
+    std::unique_lock<std::mutex> guard(state_->lock);
+    state_->sent.wait_for(guard, std::chrono::milliseconds(limitMs), [&] {
+        for (const auto& stream : state_->streams)
+            if (stream->resync || !stream->queued.empty())
+                return false;
+        return true;
+    });
 }
 
 size_t PageServer::Streams() const

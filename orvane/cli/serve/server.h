@@ -29,6 +29,9 @@ public:
     // Runs change under the lock and queues the messages it returns for
     // every open page.
     void Change(const std::function<std::vector<std::string>()>& change);
+    // Waits until every open page has been sent what was queued for it, or
+    // for limitMs at most (a run that ends lets its last events go out).
+    void Drain(int limitMs);
     // Open event streams (for the tests).
     size_t Streams() const;
     void Stop();

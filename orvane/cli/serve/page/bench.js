@@ -7,7 +7,6 @@ const STAGES = {
   starting: "adapter plugged in",
   waiting: "waiting for a unit: turn it on",
   waking: "unit answered: waking",
-  model: "model found",
   preparing: "preparing to program",
   sending: "sending the image",
   verdict: "waiting for the verdict",
@@ -51,7 +50,8 @@ function seconds(s) {
 function clock(iso, duration) {
   const t = Date.parse(iso);
   if (isNaN(t)) return "";
-  return new Date(t + (duration || 0) * 1000).toLocaleTimeString([], {hour: "2-digit", minute: "2-digit", second: "2-digit"});
+  return new Date(t + (duration || 0) * 1000).toLocaleTimeString([], {hour: "2-digit", minute: "2-digit", second: "2-digit",
+                                                                      hour12: false});
 }
 
 function fit(n) {
@@ -83,24 +83,23 @@ function tileOf(port) {
 function paintSlot(t) {
   const s = t.slot, el = t.el, q = (c) => el.querySelector(c);
   const held = s.last && s.last.result;
-  const busy = ["waking", "model", "preparing", "sending", "verdict"].includes(s.stage);
+  const busy = ["waking", "preparing", "sending", "verdict"].includes(s.stage);
   el.className = "tile" + (held ? " held " + String(s.last.result).toLowerCase() : "") +
                  (busy ? " busy" : "") + (!s.present ? " absent" : "");
   el.dataset.stage = s.stage;
   el.dataset.result = held ? s.last.result : "";
   q(".name").textContent = s.name;
-  const port = s.name !== s.port ? s.port : "";
-  q(".port").textContent = port.length > 30 ? "\u2026" + port.slice(-29) : port;
+  // A named slot shows its port's short name (com1, ttyUSB0, COM11).
+  q(".port").textContent = s.name !== s.port ? s.port.split(/[\\/]/).pop() : "";
   q(".counts").textContent = "PASS " + s.counts.passed + "  FAIL " + s.counts.failed;
   let stage = STAGES[s.stage] || s.stage;
-  if (s.stage === "model" && s.model) stage = s.model + " found";
   q(".stage").textContent = stage;
   const unit = [];
-  if (busy || s.stage === "waiting") unit.push(seconds(s.elapsed_s + (performance.now() - t.at) / 1000));
   const id = held && s.last.unit_id ? s.last.unit_id : s.unit_id;
   if (id) unit.push("unit " + id);
   const model = held && s.last.model ? s.last.model : s.model;
-  if (model && s.stage !== "model") unit.push(model);
+  if (model) unit.push(model);
+  if (!held && (busy || s.stage === "waiting")) unit.push(seconds(s.elapsed_s + (performance.now() - t.at) / 1000));
   const attempt = held ? s.last.attempt : s.attempt;
   if (attempt > 1) unit.push("attempt " + attempt);
   if (s.warning && !held) unit.push(s.warning);
@@ -118,6 +117,7 @@ function paintSlot(t) {
     q(".when").textContent = clock(s.last.start, s.last.duration_s);
     const detail = s.last.reason ? String(s.last.reason).split(";")[0] : "";
     q(".reason").textContent = plain(s.last.reason_code) + (detail ? ": " + detail : "");
+    q(".reason").title = s.last.reason || "";
   }
 }
 
@@ -240,6 +240,9 @@ function connect() {
   events.onerror = () => {
     if (bench && bench.ended) return;
     link("lost", "connection lost: reconnecting");
+    // The browser tries again by itself, unless the server said no (too
+    // many pages open): then a new stream a little later.
+    if (events.readyState === EventSource.CLOSED) setTimeout(connect, 5000);
   };
 }
 
