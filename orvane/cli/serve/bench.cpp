@@ -356,8 +356,13 @@ std::string BenchState::BenchMessage() const
 
 std::string BenchState::Snapshot() const
 {
-    std::string slots = "[";
-    for (const auto& s : slots_)
-        slots += (slots.size() > 1 ? "," : "") + SlotJson(*s);
-    return "{\"type\":\"state\",\"kind\":\"bench\",\"bench\":" + BenchJson() + ",\"slots\":" + slots + "]}";
+    std::string text = "{\"type\":\"state\",\"kind\":\"bench\",\"bench\":";
+    text += BenchJson();
+    text += ",\"slots\":[";
+    for (size_t i = 0; i < slots_.size(); ++i) {
+        if (i)
+            text += ',';
+        text += SlotJson(*slots_[i]);
+    }
+    return text + "]}";
 }
