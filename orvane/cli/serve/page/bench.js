@@ -153,7 +153,7 @@ function paintReport(m) {
   $("report").hidden = false;
   const t = m.total;
   $("bench-name").textContent = "orvane report";
-  $("image").textContent = t.files + " logs, " + t.lines + " lines";
+  $("image").textContent = t.files + (t.files === 1 ? " log, " : " logs, ") + t.lines + " lines";
   $("by").textContent = t.by;
   const row = (name, g) => {
     const tr = document.createElement("tr");
