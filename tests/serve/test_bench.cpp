@@ -1,10 +1,9 @@
-// The bench view's state, fed event lines as orvane-cli prints them: what
-// each tile and the header show after each event, and which messages an
-// open page is sent.
+// The bench view's state fed event lines: what tiles and header show, what a page is sent.
 #include "orvane/cli/serve/bench.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <algorithm>
 
 namespace {
 
@@ -31,11 +30,9 @@ const std::string kStart = R"({"schema":1,"event":"start","version":"2.1.0","ima
 
 Json SlotOf(const BenchState& state, const std::string& port)
 {
-    const Json all = Json::parse(state.Snapshot());
-    for (const Json& s : all["slots"])
-        if (s["port"] == port)
-            return s;
-    return Json();
+    const Json all = Json::parse(state.Snapshot())["slots"];
+    const auto it = std::find_if(all.begin(), all.end(), [&](const Json& s) { return s["port"] == port; });
+    return it == all.end() ? Json() : *it;
 }
 
 TEST(BenchState, TileFollowsTheUnitAndHoldsItsResultUntilTheNextUnitAnswers)
