@@ -113,7 +113,7 @@ int ChildPort::Ended(int exitCode, Screen& screen, int row, const Options& o, in
         screen.Note(row, r.port + "  " + r.result + (r.code ? " (exit " + std::to_string(r.code) + ")" : "") +
                              (r.unitId.empty() ? "" : "  unit " + r.unitId) +
                              (r.reason.empty() ? "" : "  reason: " + r.reason));
-        if (o.json)
+        if (o.Events())
             screen.Event(ResultEvent(r));
         uncounted_ = r.code;
     }

@@ -15,9 +15,11 @@ SYNOPSIS
                [--json] [--check] [--job FILE]
                [--unit-id TEXT | --unit-id-from FILE] [--operator NAME]
                [--bench NAME] [--image-name LABEL]
+               [--serve [ADDR:]PORT] [--slot PORT=NAME]...
     orvane-cli --watch --match usb:VID:PID[:SERIAL]|serial:SERIAL|PATTERN
                --image FILE [the options of a station]
-    orvane-cli report LOG... [--by port|bench|day|image|operator] [--json]
+    orvane-cli report LOG... [--by port|bench|day|image|operator]
+               [--json | --serve [ADDR:]PORT]
     orvane-cli --list-ports [--json]
     orvane-cli --help | -h | --version
 
@@ -137,12 +139,13 @@ OPTIONS
         Read options from FILE: "key = value" lines (image, sha256,
         expect-model, rate, normal-rate, verdict-timeout, wake-timeout,
         retries, log, station, ports, watch, match, unit-id-from, operator,
-        bench, image-name) and # comments; paths are relative to the
-        file's folder (ports and match too, where they hold a /).  An
-        option on the command line overrides the file's, whichever it is
-        (--match replaces the file's matches); --no-station and --no-watch
-        turn off what the file switches on.  An unknown key or a bad value
-        is exit 7, naming the file and line.
+        bench, image-name, serve, and "slot PORT = NAME") and # comments;
+        paths are relative to the file's folder (ports and match too,
+        where they hold a /).  An option on the command line overrides the
+        file's, whichever it is (--match replaces the file's matches, --slot
+        its slots); --no-station and --no-watch turn off what the file
+        switches on.  An unknown key or a bad value is exit 7, naming the
+        file and line.
 
     --watch
         Follow the ports that --match names as they come and go: a station
@@ -191,6 +194,21 @@ OPTIONS
         or that this bench's log already has, is flagged (flags column,
         "flags" field) and logged again: never merged.
 
+    --serve [ADDR:]PORT
+        Serve the bench view: a page with a tile per port (its stage, unit
+        id, progress, and its last PASS or FAIL held until the next unit
+        answers) and the run's figures (units, passed, failed, first-pass
+        yield, units per hour, the most common failures), live in any
+        browser.  Read-only.  Without ADDR only this PC can open it
+        (127.0.0.1); with an address (0.0.0.0 for every one) the first line
+        says that the network can reach it.  Port 0 takes a free port; the
+        first line tells the address.
+
+    --slot PORT=NAME
+        The name a port's tile shows ("left 1"), and its place: named slots
+        come first, in the order given; PORT is the port or its last path
+        part (COM11, ttyUSB0).  Repeat it for each slot.
+
     --list-ports
         Every serial port of this machine with what identifies it (driver,
         USB vendor and product, serial number, maker and product, the
@@ -213,6 +231,8 @@ REPORT
     unit's, a line longer than 64 KiB, ...) is counted and named by file
     and line; lines of an older layout are read and named.  --json: one
     report_group event per group and a report event with the totals.
+    --serve [ADDR:]PORT: the report as a page, read again as the logs
+    grow, until Ctrl+C.
 
 EXIT STATUS
     0   installed (with --station: no unit failed)
@@ -271,5 +291,9 @@ EXAMPLES
 
     The week's yield of every bench, per day:
         orvane-cli report /srv/logs/*.csv --by day
+
+    The bench on a screen beside it, and the benches' yield for the office:
+        orvane-cli --job line3-b2.job --serve 8080        (http://127.0.0.1:8080/)
+        orvane-cli report /srv/logs/*.csv --by bench --serve 0.0.0.0:8081
 )HELP";
 }

@@ -5,6 +5,7 @@
 #include "orvane/cli/check.h"
 #include "orvane/cli/report.h"
 #include "orvane/cli/runevents.h"
+#include "orvane/cli/serve/serve.h"
 #include "orvane/cli/several.h"
 #include "orvane/cli/station.h"
 #include "orvane/cli/watch.h"
@@ -13,6 +14,10 @@
 
 #include <algorithm>
 #include <cstdio>
+
+namespace {
+int Run(const Options& options);
+}
 
 int main(int argc, char** argv)
 {
@@ -57,6 +62,30 @@ int main(int argc, char** argv)
         return RunCheck(options);
 
     CatchInterrupts();
+    if (!options.serve.empty() && !options.child) {
+        // The bench view: its address is the first thing said.  Its server
+        // serves until the process ends, which a served run does at once.
+        std::string first;
+        if (!StartBenchView(options.serve, &first, &error)) {
+            UsageError(options.json, kExitUsage, error);
+            return kExitUsage;
+        }
+        std::fprintf(options.json ? stderr : stdout, "%s\n", first.c_str());
+        Screen::EventsTo(BenchViewEvent, options.json);
+        std::fflush(stderr);
+        const int code = Run(options);
+        EndBenchView();
+        QuitNow(code);
+    }
+    return Run(options);
+}
+
+namespace {
+
+// One port here, several in children, or a station on every port --watch
+// follows.
+int Run(const Options& options)
+{
     if (options.watch)
         return RunWatch(options);
     if (options.ports.size() > 1)
@@ -67,3 +96,5 @@ int main(int argc, char** argv)
     Screen screen(mode, 1, ConsoleWidth(), options.json && !options.child ? stderr : stdout);
     return RunPort(options, screen);
 }
+
+} // namespace

@@ -1,6 +1,7 @@
 #include "orvane/cli/options.h"
 
 #include "orvane/cli/ports.h"
+#include "orvane/cli/serve/server.h"
 #include "orvane/version.h"
 
 #include <algorithm>
@@ -211,6 +212,27 @@ const OptionSpec kOptions[] = {
      [](const std::string& v, Options* o, std::string* e) { return ApplyText("--bench", v, false, &o->bench, e); }},
     {"--image-name", false, "image-name", kNotPath, true,
      [](const std::string& v, Options* o, std::string* e) { return ApplyText("--image-name", v, false, &o->imageLabel, e); }},
+    // The bench view.  Only the parent serves; a child gets --serve so that
+    // it makes the events the parent's page is made of.
+    {"--serve", false, "serve", kNotPath, true,
+     [](const std::string& v, Options* o, std::string* e) {
+         std::string host;
+         int port = 0;
+         if (!ParseServeAddress(v, &host, &port))
+             return Fail(e, "--serve takes [ADDR:]PORT (8080, 127.0.0.1:8080, 0.0.0.0:8080), not \"" + v + "\"");
+         o->serve = v;
+         return true;
+     }},
+    // A slot's name on the page, repeated for each slot; a job file writes
+    // "slot PORT = NAME".
+    {"--slot", false, "slot", kNotPath, false,
+     [](const std::string& v, Options* o, std::string* e) {
+         const size_t equals = v.find('=');
+         if (equals == std::string::npos || equals == 0 || equals + 1 == v.size() || !OneLineOfText(v))
+             return Fail(e, "--slot takes PORT=NAME, not \"" + v + "\"");
+         o->slots.emplace_back(v.substr(0, equals), v.substr(equals + 1));
+         return true;
+     }},
 };
 
 // Between a parent and each port's child: the parent passes them, a user
@@ -306,6 +328,12 @@ bool LoadJob(const std::string& path, std::vector<Entry>* entries, std::string* 
         std::string value = equals == std::string::npos ? std::string() : trim(line.substr(equals + 1));
         if (equals == std::string::npos || value.empty())
             return Fail(error, where + "write \"" + key + " = VALUE\"");
+        if (key.compare(0, 5, "slot ") == 0) {   // slot PORT = NAME: --slot PORT=NAME
+            value = trim(key.substr(5)) + "=" + value;
+            key = "slot";
+        } else if (key == "slot") {
+            return Fail(error, where + "write \"slot PORT = NAME\"");
+        }
         const std::string jobKey = key == "ports" ? "port" : key;
         const OptionSpec* spec = nullptr;
         for (const OptionSpec& s : kOptions)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The exit codes (documented in --help, README.md and docs/cli.md).
@@ -64,6 +65,15 @@ struct Options
     std::string operatorName;
     std::string bench;
     std::string imageLabel;      // --image-name
+
+    // The bench view (--serve [ADDR:]PORT): a page of every slot, served by
+    // this process; the slots' names (--slot PORT=NAME, "slot PORT = NAME"
+    // in a job file), in the order given.
+    std::string serve;
+    std::vector<std::pair<std::string, std::string>> slots;
+    // Events are made for --json and for the bench view (a served run's
+    // children are given --serve, and their events feed the parent's page).
+    bool Events() const { return json || !serve.empty(); }
 
     // Between a parent and the child it starts for one of several ports
     // (the child's protocol options, never the user's).

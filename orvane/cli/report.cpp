@@ -4,7 +4,9 @@
 // mean and 95th-percentile duration, the most common failures.  Files are
 // read line by line: what is kept grows with the groups, the ports and the
 // distinct durations and reasons, never with the lines.  A line that is not
-// a unit (torn, foreign) is counted and named by file and line.
+// a unit (torn, foreign) is counted and named by file and line.  The same
+// reckoning fed as logs grow, or a line at a time, is ReportTally (report.h):
+// report --serve and the bench view.
 #include "orvane/cli/report.h"
 
 #include "orvane/cli/events.h"
@@ -12,8 +14,10 @@
 #include "orvane/cli/options.h"
 #include "orvane/cli/record.h"
 #include "orvane/cli/runevents.h"
+#include "orvane/cli/serve/serve.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -212,48 +216,69 @@ bool DurationOk(double seconds, std::string* problem)
 }
 
 // Lines of a file, each at most kLongestLine bytes held: a longer one is read
-// past, a block at a time, and said to be too long.
+// past, a block at a time, and said to be too long.  A line the file does not
+// end yet is kept, and finished when the file is read on (a log that grows).
 class LineReader
 {
 public:
     static const size_t kLongestLine = 65536;
-    explicit LineReader(std::FILE* file) : file_(file) {}
 
-    // The next line without its line feed: false at the end (or a read that
-    // failed: Failed()).  *tooLong when the line went beyond kLongestLine;
-    // *line then holds its beginning.
-    bool Next(std::string* line, bool* tooLong)
+    // The next whole line without its line feed, read on from where the last
+    // call left off: false at the end of what the file holds now (or a read
+    // that failed: ferror), with a line begun there kept.  *tooLong when the
+    // line went beyond kLongestLine; *line then holds its beginning.
+    bool Next(std::FILE* file, std::string* line, bool* tooLong)
     {
-        line->clear();
-        *tooLong = false;
-        bool any = false;
         for (;;) {
             if (at_ == end_) {
                 at_ = 0;
-                end_ = std::fread(block_, 1, sizeof(block_), file_);
+                end_ = std::fread(block_, 1, sizeof(block_), file);
+                offset_ += end_;
                 if (end_ == 0)
-                    return any;
+                    return false;
             }
-            any = true;
             const char* start = block_ + at_;
             const char* feed = static_cast<const char*>(std::memchr(start, '\n', end_ - at_));
             const size_t n = feed ? size_t(feed - start) : end_ - at_;
-            const size_t room = kLongestLine - std::min(kLongestLine, line->size());
-            line->append(start, std::min(n, room));
-            *tooLong = *tooLong || n > room;
+            const size_t room = kLongestLine - std::min(kLongestLine, line_.size());
+            line_.append(start, std::min(n, room));
+            tooLong_ = tooLong_ || n > room;
+            begun_ = true;
             at_ += n;
             if (feed) {
                 ++at_;
-                return true;
+                return Take(line, tooLong);
             }
         }
     }
-    bool Failed() const { return std::ferror(file_) != 0; }
+    // At the end of a file: its last line, which no line feed ends; false
+    // when there is none.
+    bool Rest(std::string* line, bool* tooLong) { return begun_ && Take(line, tooLong); }
+    // The bytes read of the file: where reading on starts.
+    uint64_t Offset() const { return offset_; }
 
 private:
-    std::FILE* file_;
+    bool Take(std::string* line, bool* tooLong)
+    {
+        line->swap(line_);
+        line_.clear();
+        *tooLong = tooLong_;
+        tooLong_ = begun_ = false;
+        return true;
+    }
+
     char block_[65536];
     size_t at_ = 0, end_ = 0;
+    uint64_t offset_ = 0;
+    std::string line_;
+    bool tooLong_ = false, begun_ = false;
+};
+
+// Where reading a log stands: its line reader and the lines read.
+struct LogPlace
+{
+    LineReader lines;
+    long long number = 0;
 };
 
 // ---- one line -------------------------------------------------------------
@@ -333,6 +358,41 @@ void ReadCsvLine(Reader& r, const std::string& file, long long number, const std
     r.Add(file, std::move(a));
 }
 
+// A line of a log, whatever it holds: a unit's CSV line of any layout, a
+// header, a JSON event, or something foreign.
+void ReadLine(Reader& r, const std::string& file, long long number, const std::string& line, bool tooLong,
+              std::vector<std::string>& fields)
+{
+    ++r.lines;
+    if (tooLong) {
+        r.Bad(file, number, false, "a line longer than " + std::to_string(LineReader::kLongestLine) + " bytes");
+        return;
+    }
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return;
+    if (line[first] == '{')
+        ReadJsonLine(r, file, number, line);
+    else if (line.compare(0, 11, "start,port,") != 0)   // not a header, of any layout
+        ReadCsvLine(r, file, number, line, fields);
+}
+
+// The lines of a log from where place stands to the end of what it holds
+// now.  whole: the log is read to its end, its last line with it though no
+// line feed ends it; otherwise the log may grow, and a line it does not end
+// yet is read once it is whole.  False when a read failed (a folder, or part
+// way).
+bool ReadLog(Reader& r, const std::string& file, std::FILE* in, LogPlace& place, bool whole, std::string& line,
+             std::vector<std::string>& fields)
+{
+    bool tooLong = false;
+    while (place.lines.Next(in, &line, &tooLong))
+        ReadLine(r, file, ++place.number, line, tooLong, fields);
+    if (whole && place.lines.Rest(&line, &tooLong))
+        ReadLine(r, file, ++place.number, line, tooLong, fields);
+    return std::ferror(in) == 0;
+}
+
 std::string Percent(long long part, long long whole)
 {
     return whole ? Fixed(100.0 * double(part) / double(whole), 1) + "%" : "-";
@@ -363,8 +423,60 @@ JsonObject StatsJson(JsonObject o, const Stats& s)
         .Raw("failures", failures.Done());
 }
 
+// report --json: a report_group event per group, then the totals.
+std::vector<std::string> ReportEvents(const Reader& r, const std::vector<std::string>& files,
+                                      const std::vector<std::string>& unreadable)
+{
+    const std::string by = kGroupNames[r.by];
+    std::vector<std::string> events;
+    for (const auto& g : r.groups)
+        events.push_back(StatsJson(JsonObject::Event("report_group").Str("by", by).Str("group", g.first), g.second).Done());
+    JsonArray problems, older;
+    for (const Problem& p : r.problems)
+        problems.Add(JsonObject().Str("where", p.where).Str("what", p.what).Done());
+    for (const auto& o : r.olderLines)
+        older.Add(JsonObject()
+            .Str("file", o.first)
+            .Int("first_line", o.second.first)
+            .Int("last_line", o.second.last)
+            .Int("lines", o.second.count)
+            .Done());
+    events.push_back(StatsJson(JsonObject::Event("report").Str("by", by), r.all)
+                         .Int("files", (long long)files.size())
+                         .Int("lines", r.lines)
+                         .Int("torn", r.torn)
+                         .Int("foreign", r.foreign)
+                         .Int("older", r.older)
+                         .Raw("problems", problems.Done())
+                         .Raw("older_lines", older.Done())
+                         .Strs("unreadable", unreadable)
+                         .Done());
+    return events;
+}
+
+// A file's size, and a place in it, beyond 2 GiB too.
+bool SizeOf(std::FILE* file, uint64_t* size)
+{
+#ifdef _WIN32
+    const long long end = _fseeki64(file, 0, SEEK_END) == 0 ? _ftelli64(file) : -1;
+#else
+    const long long end = fseeko(file, 0, SEEK_END) == 0 ? (long long)ftello(file) : -1;
+#endif
+    *size = end < 0 ? 0 : uint64_t(end);
+    return end >= 0;
+}
+
+bool SeekTo(std::FILE* file, uint64_t offset)
+{
+#ifdef _WIN32
+    return _fseeki64(file, (long long)offset, SEEK_SET) == 0;
+#else
+    return fseeko(file, off_t(offset), SEEK_SET) == 0;
+#endif
+}
+
 const char kReportUsage[] =
-    "orvane-cli report LOG... [--by port|bench|day|image|operator] [--json]";
+    "orvane-cli report LOG... [--by port|bench|day|image|operator] [--json | --serve [ADDR:]PORT]";
 
 } // namespace
 
@@ -372,10 +484,16 @@ int RunReport(const std::vector<std::string>& args)
 {
     Reader r;
     bool json = std::find(args.begin(), args.end(), "--json") != args.end();
+    std::string serve;   // --serve [ADDR:]PORT: the report as a page, as the logs grow
     std::vector<std::string> files;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--json") {
             json = true;
+        } else if (args[i] == "--serve" && i + 1 == args.size()) {
+            UsageError(json, kExitUsage, "report --serve needs [ADDR:]PORT (8080, 0.0.0.0:8080)");
+            return kExitUsage;
+        } else if (args[i] == "--serve") {
+            serve = args[++i];
         } else if (args[i] == "--by" && i + 1 == args.size()) {
             UsageError(json, kExitUsage, "report --by needs a value: port, bench, day, image or operator");
             return kExitUsage;
@@ -401,6 +519,8 @@ int RunReport(const std::vector<std::string>& args)
         UsageError(json, kExitUsage, std::string("report needs at least one log (") + kReportUsage + ")");
         return kExitUsage;
     }
+    if (!serve.empty())
+        return ServeReport(serve, kGroupNames[r.by], files);
     int code = kExitInstalled;
     std::vector<std::string> unreadable;
     std::string line;
@@ -412,27 +532,10 @@ int RunReport(const std::vector<std::string>& args)
             code = kExitUsage;
             continue;
         }
-        LineReader lines(in);
-        long long number = 0;
-        for (bool tooLong; lines.Next(&line, &tooLong);) {
-            ++number;
-            ++r.lines;
-            if (tooLong) {
-                r.Bad(file, number, false, "a line longer than " + std::to_string(LineReader::kLongestLine) + " bytes");
-                continue;
-            }
-            const size_t first = line.find_first_not_of(" \t\r");
-            if (first == std::string::npos)
-                continue;
-            if (line[first] == '{')
-                ReadJsonLine(r, file, number, line);
-            else if (line.compare(0, 11, "start,port,") == 0)
-                continue;   // a header, of any layout
-            else
-                ReadCsvLine(r, file, number, line, fields);
-        }
+        LogPlace place;
+        const bool read = ReadLog(r, file, in, place, true, line, fields);
         r.EndOfFile(file);
-        if (lines.Failed()) {   // a folder, or a read that failed part way
+        if (!read) {   // a folder, or a read that failed part way
             unreadable.push_back(file);
             code = kExitUsage;
         }
@@ -442,31 +545,8 @@ int RunReport(const std::vector<std::string>& args)
 
     const std::string by = kGroupNames[r.by];
     if (json) {
-        for (const auto& g : r.groups)
-            std::printf("%s\n", StatsJson(JsonObject::Event("report_group").Str("by", by).Str("group", g.first), g.second)
-                                    .Done()
-                                    .c_str());
-        JsonArray problems, older;
-        for (const Problem& p : r.problems)
-            problems.Add(JsonObject().Str("where", p.where).Str("what", p.what).Done());
-        for (const auto& o : r.olderLines)
-            older.Add(JsonObject()
-                .Str("file", o.first)
-                .Int("first_line", o.second.first)
-                .Int("last_line", o.second.last)
-                .Int("lines", o.second.count)
-                .Done());
-        std::printf("%s\n", StatsJson(JsonObject::Event("report").Str("by", by), r.all)
-                                .Int("files", (long long)files.size())
-                                .Int("lines", r.lines)
-                                .Int("torn", r.torn)
-                                .Int("foreign", r.foreign)
-                                .Int("older", r.older)
-                                .Raw("problems", problems.Done())
-                                .Raw("older_lines", older.Done())
-                                .Strs("unreadable", unreadable)
-                                .Done()
-                                .c_str());
+        for (const std::string& event : ReportEvents(r, files, unreadable))
+            std::printf("%s\n", event.c_str());
         return code;
     }
 
@@ -502,4 +582,55 @@ int RunReport(const std::vector<std::string>& args)
     for (const std::string& f : unreadable)
         std::printf("cannot read %s\n", f.c_str());
     return code;
+}
+
+// ---- fed as logs grow, or a line at a time ------------------------------------
+
+struct ReportTally::Reader : ::Reader
+{
+    std::map<std::string, LogPlace> logs;   // where reading each growing log stands
+    std::string line;
+    std::vector<std::string> fields;
+};
+
+ReportTally::ReportTally() : reader_(new Reader) {}
+ReportTally::~ReportTally() = default;
+
+bool ReportTally::By(const std::string& by)
+{
+    const auto at = std::find(std::begin(kGroupNames), std::end(kGroupNames), by);
+    if (at == std::end(kGroupNames))
+        return false;
+    reader_->by = GroupBy(at - std::begin(kGroupNames));
+    return true;
+}
+
+void ReportTally::Line(const std::string& file, long long number, const std::string& line)
+{
+    ReadLine(*reader_, file, number, line, line.size() > LineReader::kLongestLine, reader_->fields);
+}
+
+ReportTally::Growth ReportTally::ReadOn(const std::string& file)
+{
+    std::FILE* in = std::fopen(file.c_str(), "rb");
+    if (in == nullptr)
+        return kUnreadable;
+    LogPlace& place = reader_->logs[file];
+    const uint64_t before = place.lines.Offset();
+    uint64_t size = 0;
+    Growth growth = kUnreadable;
+    if (SizeOf(in, &size) && size < before)
+        growth = kShorter;
+    else if (SeekTo(in, before) && ReadLog(*reader_, file, in, place, false, reader_->line, reader_->fields))
+        growth = place.lines.Offset() > before ? kGrown : kUnchanged;
+    std::fclose(in);
+    return growth;
+}
+
+std::vector<std::string> ReportTally::Events(const std::vector<std::string>& files,
+                                             const std::vector<std::string>& unreadable) const
+{
+    ::Reader ended = *reader_;   // what it keeps is small: groups, ports, distinct durations and reasons
+    ended.EndOfFile("");
+    return ReportEvents(ended, files, unreadable);
 }

@@ -66,7 +66,7 @@ std::string Counted(int pass, int fail)
 
 void StartEvent(Screen& screen, const Options& o)
 {
-    if (!o.json)
+    if (!o.Events())
         return;
     std::vector<std::string> devices;
     for (const std::string& port : o.ports)
@@ -92,6 +92,22 @@ void StartEvent(Screen& screen, const Options& o)
     if (o.watch) {
         options.Bool("watch", true);
         start.Strs("matches", o.matches);
+    }
+    // What the bench and its image are, for the bench view's header.
+    ImageInfo image;
+    std::string error, reasonCode;
+    if (InspectImage(o.image, "", &image, &error, &reasonCode))
+        start.Int("size", (long long)image.size).Str("sha256", image.sha256);
+    const std::pair<const char*, const std::string*> texts[] = {
+        {"image_label", &o.imageLabel}, {"operator", &o.operatorName}, {"bench", &o.bench}};
+    for (const auto& t : texts)
+        if (!t.second->empty())
+            start.Str(t.first, *t.second);
+    if (!o.slots.empty()) {
+        JsonArray slots;
+        for (const auto& slot : o.slots)
+            slots.Add(JsonObject().Str("port", slot.first).Str("name", slot.second).Done());
+        start.Raw("slots", slots.Done());
     }
     screen.Event(start.Raw("options", options.Done()).Done());
 }

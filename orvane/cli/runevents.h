@@ -1,5 +1,5 @@
 // What a run says at its start and at its end, on the screen and as events:
-// the banner, the start and summary events (--json), the counts.
+// the banner, the start and summary events (--json, --serve), the counts.
 #ifndef ORVANE_CLI_RUNEVENTS_H
 #define ORVANE_CLI_RUNEVENTS_H
 
@@ -24,11 +24,13 @@ void UsageError(bool json, int code, const std::string& text);
 // The "error" event.
 std::string ErrorEvent(int code, const std::string& text);
 
-// The run's "start" event (--json only): the version, the image, the ports
-// (or what --watch matches) and the options.
+// The run's "start" event (--json and the bench view): the version, the
+// image (with its size and SHA-256 when it can be read), the ports (or what
+// --watch matches), the options, and the operator, bench, image label and
+// slot names when given.
 void StartEvent(Screen& screen, const Options& options);
-// The run's "summary" event (--json only): every port's exit code and
-// counts, and the whole run's code.
+// The run's "summary" event (--json and the bench view): every port's exit
+// code and counts, and the whole run's code.
 void SummaryEvent(Screen& screen, bool json, int code, const std::vector<std::string>& ports,
                   const std::vector<int>& codes, const std::vector<int>& pass, const std::vector<int>& fail);
 

@@ -11,6 +11,10 @@ const char kTagMilestone = 'M';
 const char kTagEvent = 'J';
 const char kTagGone = 'G';
 
+// The bench view's tap, and whether events are printed (--json).
+std::function<void(const std::string&)> gEventTap;
+bool gPrintEvents = true;
+
 std::string Tagged(char tag, const std::string& text)
 {
     return std::string(1, tag) + "\t" + text + "\n";
@@ -165,9 +169,19 @@ void Screen::Event(const std::string& json)
         Emit(Tagged(kTagEvent, json));
         return;
     }
+    if (gEventTap)
+        gEventTap(json);
+    if (!gPrintEvents)
+        return;
     const std::string line = json + "\n";
     std::fputs(line.c_str(), stdout);
     std::fflush(stdout);
+}
+
+void Screen::EventsTo(std::function<void(const std::string&)> tap, bool print)
+{
+    gEventTap = std::move(tap);
+    gPrintEvents = print;
 }
 
 bool Screen::FromChild(int row, const std::string& line, int* pass, int* fail)

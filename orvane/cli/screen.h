@@ -7,6 +7,7 @@
 #define ORVANE_CLI_SCREEN_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ public:
     // A JSON event, one whole line on standard output (a child's go to its
     // parent, which writes them out one by one).
     void Event(const std::string& json);
+    // Where this process's events go besides standard output (the bench
+    // view takes them all), and whether they are printed there (--json).
+    static void EventsTo(std::function<void(const std::string&)> tap, bool print);
     // The changing lines are left as they are and the cursor goes below them.
     void Close();
 

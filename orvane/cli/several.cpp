@@ -22,7 +22,7 @@ void EarlyResult(Screen& screen, const Options& o, const std::string& port, cons
     std::string error;
     if (!o.log.empty() && !AppendLocked(o.log, LogHeader(), LogLine(r), &error))
         LogUnwritten(screen, o, &r, error);
-    if (o.json)
+    if (o.Events())
         screen.Event(ResultEvent(r));
 }
 
@@ -42,7 +42,7 @@ int RunPorts(const Options& options)
     if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
         for (const std::string& port : o.ports)
             EarlyResult(screen, o, port, image, EarlyFailure(kExitImage, error, reasonCode));
-        SummaryEvent(screen, o.json, kExitImage, o.ports, std::vector<int>(n, kExitImage), std::vector<int>(n, 0),
+        SummaryEvent(screen, o.Events(), kExitImage, o.ports, std::vector<int>(n, kExitImage), std::vector<int>(n, 0),
                      std::vector<int>(n, 1));
         return kExitImage;
     }
@@ -63,7 +63,7 @@ int RunPorts(const Options& options)
         if (!UnitIdPath(o, o.ports[i], AdapterSerial(o.ports[i], known), &child.unitIdFrom, &error)) {
             codes[i] = kExitUsage;
             screen.Note(0, "orvane-cli: " + error);
-            if (o.json)
+            if (o.Events())
                 screen.Event(ErrorEvent(kExitUsage, error));
         } else if (folder.empty() || !CopyImage(o.image, copy)) {
             codes[i] = kExitImage;
@@ -119,6 +119,6 @@ int RunPorts(const Options& options)
     }
     screen.Note(0, "orvane-cli: " + results + (o.station ? "; station: " + Counted(allPass, allFail) : "") +
                        "; exit " + std::to_string(code));
-    SummaryEvent(screen, o.json, code, o.ports, codes, pass, fail);
+    SummaryEvent(screen, o.Events(), code, o.ports, codes, pass, fail);
     return code;
 }

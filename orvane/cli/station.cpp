@@ -63,7 +63,7 @@ void LogUnwritten(Screen& screen, const Options& o, UnitRecord* r, const std::st
 {
     LogUnwritten(r, error);
     screen.Note(0, r->port + "  warning: the unit's log line could not be written: " + error);
-    if (o.json)
+    if (o.Events())
         screen.Event(JsonObject::Event("warning")
                          .Str("port", r->port)
                          .Int("attempt", r->attempt)
@@ -152,7 +152,7 @@ int RunPort(const Options& options, Screen& screen)
     // A run of one port in this process says how the run went itself.
     auto done = [&](int code) {
         if (!o.child)
-            SummaryEvent(screen, o.json, code, o.ports, {code}, {c.pass}, {c.fail});
+            SummaryEvent(screen, o.Events(), code, o.ports, {code}, {c.pass}, {c.fail});
         return code;
     };
     if (!o.child)
@@ -179,7 +179,7 @@ int RunPort(const Options& options, Screen& screen)
             if (error.empty())
                 error = "cannot read the unit ids on from where they stood";
             screen.Note(0, c.port + "  " + error);
-            if (o.json)
+            if (o.Events())
                 screen.Event(ErrorEvent(kExitUsage, c.port + ": " + error));
             return done(kExitUsage);
         }

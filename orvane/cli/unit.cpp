@@ -123,7 +123,7 @@ double Since(Clock::time_point t)
 
 void Event(const std::string& json)
 {
-    if (gUnit.context->options->json)
+    if (gUnit.context->options->Events())
         gUnit.context->screen->Event(json);
 }
 
@@ -293,6 +293,6 @@ void ShowReport(const UnitContext& c, const UnitRecord& r)
                                                      : "flagged: unit id " + r.unitId +
                                                            " is already in this bench's log (logged again, not merged)");
     c.screen->Live(0, c.port + "  " + line);
-    if (c.options->json)
+    if (c.options->Events())
         c.screen->Event(ResultEvent(r));
 }

@@ -143,7 +143,7 @@ int RunWatch(const Options& options)
         screen.Note(0, "orvane-cli: watched " + matches + "; " + std::to_string(ports.size()) + " ports, " +
                            std::to_string(pass + fail) + " units: " + PassFail(pass, fail) + "; exit " +
                            std::to_string(code));
-        SummaryEvent(screen, o.json, code, names, codes, passes, fails);
+        SummaryEvent(screen, o.Events(), code, names, codes, passes, fails);
     };
     if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
         screen.Note(0, "orvane-cli: FAIL (exit 4)  reason: " + error);
@@ -193,7 +193,7 @@ int RunWatch(const Options& options)
     // exits 7, rather than wait with no station able to run.
     auto cannotRun = [&](WatchedPort& p, const std::string& why) {
         screen.Note(0, "orvane-cli: " + p.name + ": " + why + "; every station ends (exit 7)");
-        if (o.json)
+        if (o.Events())
             screen.Event(ErrorEvent(kExitUsage, p.name + ": " + why + "; every station ends"));
         p.stopped = true;
         if (p.code == kExitInstalled)
@@ -246,7 +246,7 @@ int RunWatch(const Options& options)
                 if (p.present && !present) {
                     p.goneSince = Clock::now();
                     screen.Note(0, "orvane-cli: - " + p.name + " went away; " + PassFail(p.Pass(), p.Fail()));
-                    if (o.json)
+                    if (o.Events())
                         screen.Event(JsonObject::Event("port_removed")
                                          .Str("port", p.name)
                                          .Int("units", p.Pass() + p.Fail())
@@ -280,7 +280,7 @@ int RunWatch(const Options& options)
                 if (!p.waitForChange || p.device != p.childDevice) {
                     screen.Note(0, "orvane-cli: + " + p.name + (p.device != p.name ? " -> " + p.device : "") +
                                        (p.adapter.empty() ? "" : " (adapter " + p.adapter + ")"));
-                    if (o.json)
+                    if (o.Events())
                         screen.Event(JsonObject::Event("port_added")
                                          .Str("port", p.name)
                                          .Str("device", p.device)
