@@ -1,5 +1,6 @@
 // orvane-cli: orvane's firmware download from a console, for production
 // benches and scripts.  See docs/cli.md.
+#include "orvane/cli/deliver/deliver.h"
 #include "orvane/cli/options.h"
 #include "orvane/cli/ports.h"
 #include "orvane/cli/session.h"
@@ -12,6 +13,8 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && std::string(argv[1]) == "report")
         return RunReport(std::vector<std::string>(argv + 2, argv + argc));
+    if (argc > 1 && std::string(argv[1]) == "deliver")
+        return RunDeliver(std::vector<std::string>(argv + 2, argv + argc));
     Options options;
     std::string error;
     if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {

@@ -1,5 +1,6 @@
 #include "orvane/cli/options.h"
 
+#include "orvane/cli/deliver/deliver.h"
 #include "orvane/cli/ports.h"
 #include "orvane/version.h"
 
@@ -93,7 +94,7 @@ bool ParseDigest(const std::string& text, std::string* digest)
 const char* const kValueOptions[] = {
     "--port", "--image", "--rate", "--normal-rate", "--verdict-timeout", "--wake-timeout", "--log", "--image-name",
     "--retries", "--sha256", "--expect-model", "--job", "--match", "--unit-id", "--unit-id-from", "--operator",
-    "--bench", "--child-image", "--adapter",
+    "--bench", "--child-image", "--adapter", "--deliver", "--spool",
 };
 
 // Texts that end up in log fields and events: one line, no control bytes.
@@ -159,6 +160,10 @@ bool Apply(const std::string& name, const std::string& value, Options* o, std::s
         o->unitIdFrom = value;
     } else if (name == "--log") {
         o->log = value;
+    } else if (name == "--deliver") {
+        o->deliver = value;
+    } else if (name == "--spool") {
+        o->spool = value;
     } else if (name == "--rate") {
         if (!ParseRate(value, 57600, 115200, &o->rate)) {
             *error = "--rate takes 57600 or 115200, not " + value;
@@ -231,17 +236,28 @@ bool LoadJob(const std::string& path, Options* o, std::string* error)
             *error = where + "write \"" + key + " = VALUE\"";
             return false;
         }
-        if (key == "station" || key == "watch") {
+        if (key == "station" || key == "watch" || key == "allow-http") {
             if (value != "yes" && value != "no" && value != "true" && value != "false") {
                 *error = where + key + " takes yes or no, not " + value;
                 return false;
             }
-            (key == "station" ? o->station : o->watch) = value == "yes" || value == "true";
+            (key == "station" ? o->station : key == "watch" ? o->watch : o->allowHttp) = value == "yes" || value == "true";
+            continue;
+        }
+        if (key == "deliver-header") {
+            // Its value is never repeated: it may be a token.
+            std::pair<std::string, std::string> header;
+            if (!ParseHeader(value, &header)) {
+                *error = where + "deliver-header takes \"Name: value\" on one line";
+                return false;
+            }
+            o->deliverHeaders.push_back(header);
             continue;
         }
         static const char* const kKeys[] = {"image", "sha256", "expect-model", "rate", "normal-rate",
                                             "verdict-timeout", "wake-timeout", "retries", "log", "port", "ports",
-                                            "match", "unit-id-from", "operator", "bench", "image-name"};
+                                            "match", "unit-id-from", "operator", "bench", "image-name",
+                                            "deliver", "spool"};
         bool known = false;
         for (const char* k : kKeys)
             known = known || key == k;
@@ -250,7 +266,7 @@ bool LoadJob(const std::string& path, Options* o, std::string* error)
             return false;
         }
         const std::string name = "--" + (key == "ports" ? std::string("port") : key);
-        const bool path = key == "image" || key == "log" || (key == "unit-id-from" && value != "-");
+        const bool path = key == "image" || key == "log" || key == "spool" || (key == "unit-id-from" && value != "-");
         if (!Apply(name, path ? relative(value) : value, o, error)) {
             *error = where + *error;
             return false;
@@ -297,10 +313,11 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             return true;
         }
         if (name == "--station" || name == "--child" || name == "--list-ports" || name == "--json" ||
-            name == "--check" || name == "--watch" || name == "--watched") {
+            name == "--check" || name == "--watch" || name == "--watched" || name == "--allow-http") {
             bool& flag = name == "--station" ? o->station : name == "--child" ? o->child
                          : name == "--list-ports" ? o->listPorts : name == "--json" ? o->json
-                         : name == "--watch" ? o->watch : name == "--watched" ? o->watched : o->check;
+                         : name == "--watch" ? o->watch : name == "--watched" ? o->watched
+                         : name == "--allow-http" ? o->allowHttp : o->check;
             flag = true;
             continue;
         }
@@ -341,6 +358,19 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
         *error = "--unit-id-from - reads the console, for one port only; give each port a file ({port} in its name)";
         return false;
     }
+    if (!o->deliver.empty()) {
+        if (!DeliveryUrlOk(o->deliver, o->allowHttp, error))
+            return false;
+        if (o->spool.empty() && o->log.empty()) {
+            *error = "--deliver needs --log or --spool: the records wait in a spool folder beside the log";
+            return false;
+        }
+        if (o->spool.empty())
+            o->spool = DefaultSpool(o->log);
+    } else if (!o->spool.empty() && !o->child) {
+        *error = "--spool goes with --deliver";
+        return false;
+    }
     if (o->child && o->ports.size() != 1) {
         *error = "a child runs one port";
         return false;
@@ -375,6 +405,9 @@ std::vector<std::string> ChildArguments(const Options& o, const std::string& por
     for (const auto& t : texts)
         if (!t.second->empty())
             args.insert(args.end(), {t.first, *t.second});
+    // A child puts its units' records in the spool; this process sends them.
+    if (!o.spool.empty())
+        args.insert(args.end(), {"--spool", o.spool});
     if (o.watch)
         args.push_back("--watched");
     args.push_back("--child");

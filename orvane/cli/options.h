@@ -3,6 +3,7 @@
 #define ORVANE_CLI_OPTIONS_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // The exit codes (documented in --help, README.md and docs/cli.md).
@@ -51,6 +52,13 @@ struct Options
     std::string operatorName;
     std::string bench;
     std::string imageLabel;      // --image-name
+
+    // Records to the factory's system (deliver/): where they go, where they
+    // wait, and the job file's headers (an API token: never shown).
+    std::string deliver;         // --deliver URL
+    std::string spool;           // --spool, or beside the log
+    std::vector<std::pair<std::string, std::string>> deliverHeaders;
+    bool allowHttp = false;      // plain HTTP beyond this machine
 
     // Between a parent and the child it starts for one of several ports.
     bool child = false;

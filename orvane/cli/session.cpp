@@ -4,6 +4,7 @@
 // their lines, one changing line per port.
 #include "orvane/cli/session.h"
 
+#include "orvane/cli/deliver/deliver.h"
 #include "orvane/cli/events.h"
 #include "orvane/cli/identity.h"
 #include "orvane/cli/logfile.h"
@@ -61,6 +62,8 @@ void EarlyResult(Screen& screen, const Options& o, const std::string& port, cons
     std::string error;
     if (!o.log.empty() && !AppendLocked(o.log, LogHeader(), LogLine(r, port, image), &error))
         std::fprintf(stderr, "orvane-cli: %s\n", error.c_str());
+    if (DeliveryOn() && !(DeliveryPrepare(ResultEvent(r, port, image), &error) && DeliveryCommit(&error)))
+        SpoolFailure(screen, o, port, r.attempt, error);
     if (o.json)
         screen.Event(ResultEvent(r, port, image));
 }
@@ -123,13 +126,12 @@ void SummaryEvent(Screen& screen, bool json, int code, const std::vector<std::st
         allPass += pass[i];
         allFail += fail[i];
     }
-    screen.Event(JsonObject::Event("summary")
-                     .Int("code", code)
-                     .Int("units", allPass + allFail)
-                     .Int("passed", allPass)
-                     .Int("failed", allFail)
-                     .Raw("ports", list.Done())
-                     .Done());
+    JsonObject summary = JsonObject::Event("summary");
+    summary.Int("code", code).Int("units", allPass + allFail).Int("passed", allPass).Int("failed", allFail);
+    summary.Raw("ports", list.Done());
+    if (!DeliverySummaryJson().empty())
+        summary.Raw("delivery", DeliverySummaryJson());
+    screen.Event(summary.Done());
 }
 
 int RunPort(const Options& options, Screen& screen)
@@ -166,28 +168,49 @@ int RunPort(const Options& options, Screen& screen)
                 r.flags.push_back(f);
             c.flags = r.flags;
         };
-        std::string error;
+        // The record is written to the spool with the log locked, and
+        // renamed into its queue once the log line is there.
+        std::string error, spoolError;
+        bool prepared = false;
+        auto prepare = [&] {
+            if (DeliveryOn() && !prepared && spoolError.empty() &&
+                !(prepared = DeliveryPrepare(ResultEvent(r, c.port, image), &spoolError)))
+                spoolError = spoolError.empty() ? "cannot put the record in the spool" : spoolError;
+        };
         if (!o.log.empty() &&
             !AppendLockedAfter(o.log, LogHeader(), &seen.logOffset,
                                [&](const std::string& line) { seen.FromLog(line, o.bench); },
                                [&] {
                                    flag();
+                                   prepare();
                                    return LogLine(r, c.port, image);
                                },
                                &error))
             std::fprintf(stderr, "orvane-cli: %s\n", error.c_str());
         if (!flagged)
             flag();
+        prepare();
+        if (prepared)
+            DeliveryCommit(&spoolError);
         ShowReport(c, r);
+        if (!spoolError.empty())
+            SpoolFailure(screen, o, c.port, r.attempt, spoolError);
+        ShowNotices(screen);
     };
     // A run of one port in this process says how the run went itself.
     auto done = [&](int code) {
-        if (!o.child)
+        if (code == kExitInstalled && DeliveryPutFailed())
+            code = kExitDelivery;
+        if (!o.child) {
+            EndDelivery(screen);
             SummaryEvent(screen, o.json, code, o.ports, {code}, {c.pass}, {c.fail});
+        }
         return code;
     };
     if (!o.child)
         StartEvent(screen, o);
+    if (!BeginDelivery(screen, o))
+        return done(kExitUsage);
 
     std::string error, reasonCode;
     if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
@@ -295,12 +318,18 @@ int RunPorts(const Options& options)
     Screen screen(mode, int(n), ConsoleWidth(), o.json ? stderr : stdout);
 
     StartEvent(screen, o);
+    if (!BeginDelivery(screen, o)) {
+        SummaryEvent(screen, o.json, kExitUsage, o.ports, std::vector<int>(n, kExitUsage), std::vector<int>(n, 0),
+                     std::vector<int>(n, 0));
+        return kExitUsage;
+    }
     ImageInfo image;
     image.name = o.imageName = BaseName(o.image);
     std::string error, reasonCode;
     if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
         for (const std::string& port : o.ports)
             EarlyResult(screen, o, port, image, EarlyFailure(kExitImage, error, reasonCode));
+        EndDelivery(screen);
         SummaryEvent(screen, o.json, kExitImage, o.ports, std::vector<int>(n, kExitImage), std::vector<int>(n, 0),
                      std::vector<int>(n, 1));
         return kExitImage;
@@ -340,9 +369,11 @@ int RunPorts(const Options& options)
             50,
             [&](int child, const std::string& line) {
                 const size_t i = portOf[size_t(child)];
-                screen.FromChild(int(i), line, &pass[i], &fail[i]);
+                if (screen.FromChild(int(i), line, &pass[i], &fail[i]))
+                    DeliveryWake();   // a unit ended: its record waits
             },
             [&](int child, int code) { codes[portOf[size_t(child)]] = code; });
+        ShowNotices(screen);
         if (Interrupts() > interrupts) {
             interrupts = Interrupts();
             children.Interrupt();
@@ -362,6 +393,7 @@ int RunPorts(const Options& options)
         allPass += pass[i];
         allFail += fail[i];
     }
+    EndDelivery(screen);
     screen.Note(0, "orvane-cli: " + results + (o.station ? "; station: " + Counted(allPass, allFail) : "") +
                        "; exit " + std::to_string(code));
     SummaryEvent(screen, o.json, code, o.ports, codes, pass, fail);

@@ -5,6 +5,7 @@
 // with the whole bench's, until Ctrl+C.
 #include "orvane/cli/session.h"
 
+#include "orvane/cli/deliver/deliver.h"
 #include "orvane/cli/events.h"
 #include "orvane/cli/ports.h"
 #include "orvane/cli/system.h"
@@ -139,8 +140,13 @@ int RunWatch(const Options& options)
                            std::to_string(code));
         SummaryEvent(screen, o.json, code, names, codes, passes, fails);
     };
+    if (!BeginDelivery(screen, o)) {
+        summary(kExitUsage, {});
+        return kExitUsage;
+    }
     if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
         screen.Note(0, "orvane-cli: FAIL (exit 4)  reason: " + error);
+        EndDelivery(screen);
         summary(kExitImage, {});
         return kExitImage;
     }
@@ -150,6 +156,7 @@ int RunWatch(const Options& options)
     const std::string folder = MakeTempFolder();
     if (folder.empty()) {
         screen.Note(0, "orvane-cli: FAIL (exit 4)  reason: cannot make a temporary folder for the image");
+        EndDelivery(screen);
         summary(kExitImage, {});
         return kExitImage;
     }
@@ -264,6 +271,7 @@ int RunWatch(const Options& options)
                         return;
                     }
                     if (screen.FromChild(p.row, line, &p.childPass, &p.childFail)) {
+                        DeliveryWake();   // a unit ended: its record waits
                         show(p, "");
                         if (mode == Screen::kPlain && !o.json)
                             screen.Note(0, p.name + "  " + Counted(p.Pass(), p.Fail()) + "; " + totals());
@@ -297,6 +305,7 @@ int RunWatch(const Options& options)
         } else if (!ending) {
             look = watch.Wait(1000) || look;
         }
+        ShowNotices(screen);
         for (WatchedPort& p : ports)
             if (p.child >= 0 && !p.present && !p.interrupted && Clock::now() - p.goneSince > kGoneGrace) {
                 p.interrupted = true;
@@ -312,6 +321,7 @@ int RunWatch(const Options& options)
     }
     screen.Close();
     RemoveTree(folder);
+    EndDelivery(screen);
 
     int code = kExitInstalled;
     for (const WatchedPort& p : ports)

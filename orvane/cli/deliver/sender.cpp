@@ -2,8 +2,49 @@
 
 #include "orvane/version.h"
 
+#include <cctype>
 #include <chrono>
 #include <random>
+
+namespace {
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = char(std::tolower((unsigned char)c));
+    return text;
+}
+
+} // namespace
+
+std::string UrlHost(const std::string& url, bool* https)
+{
+    const size_t scheme = url.find("://");
+    if (scheme == std::string::npos)
+        return std::string();
+    const std::string name = Lower(url.substr(0, scheme));
+    if (name != "http" && name != "https")
+        return std::string();
+    *https = name == "https";
+    std::string authority = url.substr(scheme + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    const size_t at = authority.rfind('@');
+    if (at != std::string::npos)
+        authority = authority.substr(at + 1);
+    if (!authority.empty() && authority[0] == '[') {
+        const size_t close = authority.find(']');
+        return close == std::string::npos ? std::string() : authority.substr(1, close - 1);
+    }
+    return authority.substr(0, authority.find(':'));
+}
+
+bool IsLoopback(const std::string& host)
+{
+    const std::string h = Lower(host);
+    if (h == "localhost" || h == "::1")
+        return true;
+    return h.rfind("127.", 0) == 0 && h.find_first_not_of("0123456789.") == std::string::npos;
+}
 
 Fate Judge(int status)
 {

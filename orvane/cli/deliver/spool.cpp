@@ -279,7 +279,7 @@ bool SpoolLock::Try(const std::string& folder)
     const std::string path = folder + "/.sender";
 #ifdef _WIN32
     if (handle_ == -1) {
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                                OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, NULL);
         if (h == INVALID_HANDLE_VALUE)
             return false;
@@ -289,7 +289,7 @@ bool SpoolLock::Try(const std::string& folder)
     held_ = LockFileEx(HANDLE(handle_), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov) != 0;
 #else
     if (handle_ == -1) {
-        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0)
             return false;
         handle_ = fd;
