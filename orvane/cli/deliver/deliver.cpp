@@ -174,17 +174,21 @@ std::string DeliveryEnd()
 {
     if (!gSender)
         return std::string();
-    gSender->Stop(kEndGraceMs);
+    Sender* sender = gSender.get();
+    if (!sender->Stop(kEndGraceMs))
+        gSender.release();   // a request that will not end: left to the process's end
     const size_t waiting = gSpool.Waiting().size(), rejected = gSpool.Rejected();
     gSummary = JsonObject()
                    .Str("spool", gSpool.Folder())
-                   .Int("sent", gSender->Sent())
+                   .Int("sent", sender->Sent())
                    .Int("waiting", (long long)waiting)
                    .Int("rejected", (long long)rejected)
                    .Done();
-    return "orvane-cli: delivery to " + Shown(gUrl) + ": " + std::to_string(gSender->Sent()) + " sent, " +
-           std::to_string(waiting) + " waiting in " + gSpool.Folder() + ", " + std::to_string(rejected) +
-           " rejected" + (waiting ? "; orvane-cli deliver " + gSpool.Folder() + " sends them" : "");
+    const std::string line = "orvane-cli: delivery to " + Shown(gUrl) + ": " + std::to_string(sender->Sent()) +
+                             " sent, " + std::to_string(waiting) + " waiting in " + gSpool.Folder() + ", " +
+                             std::to_string(rejected) + " rejected" +
+                             (waiting ? "; orvane-cli deliver " + gSpool.Folder() + " sends them" : "");
+    return line;
 }
 
 std::string DeliverySummaryJson()

@@ -41,7 +41,7 @@ std::string Why(const char* step)
 class WinHttpClient : public HttpClient
 {
 public:
-    WinHttpClient(int timeoutMs, const std::atomic<bool>* stop) : stop_(stop)
+    WinHttpClient(int timeoutMs, const std::atomic<bool>* stop) : timeoutMs_(timeoutMs), stop_(stop)
     {
         session_ = WinHttpOpen(Wide("orvane-cli/" ORVANE_VERSION).c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
@@ -83,6 +83,7 @@ public:
             lines += Wide(h.first + ": " + h.second + "\r\n");
         DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
         bool ok = request != NULL && !stop_->load() &&
+                  WinHttpSetTimeouts(request, timeoutMs_, timeoutMs_, timeoutMs_, timeoutMs_) &&
                   WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
         ok = ok && WinHttpSendRequest(request, lines.c_str(), DWORD(-1L),
                                       head ? WINHTTP_NO_REQUEST_DATA : LPVOID(body.data()), head ? 0 : DWORD(body.size()),
@@ -123,6 +124,7 @@ public:
 private:
     HINTERNET session_ = NULL;
     HINTERNET request_ = NULL;   // the request in flight, under mutex_
+    int timeoutMs_;
     std::mutex mutex_;
     const std::atomic<bool>* stop_;
 };

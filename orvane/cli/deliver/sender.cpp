@@ -119,10 +119,10 @@ void Sender::Wake()
     wake_.notify_all();
 }
 
-void Sender::Stop(int graceMs)
+bool Sender::Stop(int graceMs)
 {
     if (!thread_.joinable())
-        return;
+        return true;
     {
         std::unique_lock<std::mutex> lock(mutex_);
         ending_ = true;
@@ -132,10 +132,15 @@ void Sender::Stop(int graceMs)
     abort_ = true;
     client_->Abort();
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         wake_.notify_all();
+        if (!wake_.wait_for(lock, std::chrono::seconds(1), [&] { return finished_; })) {
+            thread_.detach();
+            return false;
+        }
     }
     thread_.join();
+    return true;
 }
 
 long Sender::Sent() const

@@ -62,8 +62,10 @@ public:
     void Wake();
     // Ends the thread: it goes on up to graceMs while records wait and the
     // server takes them, then a request in flight is abandoned (the record
-    // stays, to be sent again with its key).
-    void Stop(int graceMs);
+    // stays, to be sent again with its key).  False when the request would
+    // not end within a second more: the thread is left to the process's end,
+    // and this object must then outlive it (never be destroyed).
+    bool Stop(int graceMs);
 
     long Sent() const;
     long Rejected() const;
