@@ -438,9 +438,12 @@ SYNOPSIS
                [--json] [--check] [--job FILE]
                [--unit-id TEXT | --unit-id-from FILE] [--operator NAME]
                [--bench NAME] [--image-name LABEL]
+               [--deliver URL [--spool DIR] [--allow-http]]
     orvane-cli --watch --match usb:VID:PID[:SERIAL]|serial:SERIAL|PATTERN
                --image FILE [the options of a station]
     orvane-cli report LOG... [--by port|bench|day|image|operator] [--json]
+    orvane-cli deliver SPOOL [--deliver URL] [--job FILE] [--allow-http]
+               [--check] [--json]
     orvane-cli --list-ports [--json]
     orvane-cli --help | --version
 
@@ -546,9 +549,12 @@ OPTIONS
         Read options from FILE: "key = value" lines (image, sha256,
         expect-model, rate, normal-rate, verdict-timeout, wake-timeout,
         retries, log, station, ports, watch, match, unit-id-from, operator,
-        bench, image-name) and # comments; paths are relative to the
-        file's folder.  Options on the command line override it.  An
-        unknown key or a bad value is exit 7, naming the file and line.
+        bench, image-name, deliver, spool, allow-http, and deliver-header =
+        "Name: value", repeated, for headers sent with every record, such
+        as an API token, which is never shown) and # comments; paths are
+        relative to the file's folder.  Options on the command line
+        override it.  An unknown key or a bad value is exit 7, naming the
+        file and line.
 
     --watch
         Follow the ports that --match names as they come and go: a station
@@ -589,6 +595,26 @@ OPTIONS
         or that this bench's log already has, is flagged (flags column,
         "flags" field) and logged again: never merged.
 
+    --deliver URL
+        Send every unit's record (its result event, as --json prints it)
+        to the factory's system with an HTTP POST to URL, after the unit's
+        log line is written.  Each record first goes into the spool, and a
+        sender in the background delivers the spool in order: the bench
+        never waits for the network, and a record the server has not
+        taken is sent again later with the same Idempotency-Key header.
+        https:// is checked against the system's certificates; plain
+        http:// only to this machine unless --allow-http.
+
+    --spool DIR
+        Where records wait for delivery.  Default: beside the log, its
+        name without the extension and .spool (units.csv: units.spool).
+        A spool that cannot be written is exit 7 before any unit; a
+        record that cannot be put there later is a warning, stays in the
+        log, and makes the run's exit 10 unless a unit failed.
+
+    --allow-http
+        Send over plain HTTP to another machine too.
+
     --list-ports
         Every serial port of this machine with what identifies it (driver,
         USB vendor and product, serial number, maker and product, the
@@ -611,6 +637,20 @@ REPORT
     an older layout are read and named.  --json: one report_group event
     per group and a report event with the totals.
 
+DELIVER
+    orvane-cli deliver SPOOL sends the records that wait in SPOOL (a bench
+    that was off the network, a run that ended before the server took
+    them), oldest first, to --deliver URL or the URL the spool was last
+    run with; --job FILE takes the URL, the headers and the spool from a
+    bench's job file.  It gives up after 5 failures in a row.  A server
+    answer 2xx removes a record; 408, 429, 5xx, no answer, a time-out or a
+    dropped connection leave it waiting; any other 4xx is a rejected
+    record: moved to SPOOL/rejected with the server's answer beside it,
+    and reported.  --check sends nothing: it counts the records and asks
+    URL whether it answers (HEAD).  Exit 0: nothing waits and none was
+    rejected (--check: the server answers); 10 otherwise; 7 for a wrong
+    command line.  Each run of a bench shows the same counts at its end.
+
 EXIT STATUS
     0   installed (with --station: no unit failed)
     1   the module reported failure (302), or answered 101 before the port
@@ -627,6 +667,8 @@ EXIT STATUS
     7   the command line or the job file is wrong, or a port named by its
         adapter matches none or several ports
     8   the module is not the --expect-model one
+    10  a unit's record could not be put in the spool (--deliver), or
+        orvane-cli deliver left records waiting or had one rejected
     With several ports: 0 only if every port passed, otherwise the first
     non-zero code in the order the ports were given.  With --station: the
     code of the first unit that did not pass.  With --retries: the code of
@@ -657,5 +699,11 @@ EXAMPLES
 
     The week's yield of every bench, per day:
         orvane-cli report /srv/logs/*.csv --by day
+
+    Every unit's record to the factory's system, the API token in the job
+    file (deliver = https://mes.example/api/units and deliver-header =
+    Authorization: Bearer ...), and later what still waits:
+        orvane-cli --job line3.job
+        orvane-cli deliver --job line3.job
 )";
 }
