@@ -40,12 +40,7 @@ protected:
             std::this_thread::sleep_for(10ms);
         url = "http://127.0.0.1:" + Slurp(folder / "port") + "/records";
     }
-    void TearDown() override
-    {
-        kill(server_, SIGKILL);
-        waitpid(server_, nullptr, 0);
-        fs::remove_all(folder);
-    }
+    void TearDown() override { kill(server_, SIGKILL), waitpid(server_, nullptr, 0), fs::remove_all(folder); }
     fs::path folder;
     std::string url;
 
@@ -56,12 +51,9 @@ private:
 // One record, one answer: what the server saw and what is left in the spool.
 TEST_F(Delivery, EachAnswerDecidesTheRecordsFate)
 {
-    struct Row
-    {
-        const char* answer;   // the server's X-Answer, or "refused": nobody listens
-        Fate fate;
-        bool answered;
-    } const rows[] = {
+    // The server's X-Answer ("refused": nobody listens), the record's fate,
+    // whether an answer came.
+    struct Row { const char* answer; Fate fate; bool answered; } const rows[] = {
         {"200", Fate::kDelivered, true}, {"201", Fate::kDelivered, true}, {"301", Fate::kRetry, true},
         {"400", Fate::kRejected, true},  {"404", Fate::kRejected, true},  {"408", Fate::kRetry, true},
         {"422", Fate::kRejected, true},  {"429", Fate::kRetry, true},     {"500", Fate::kRetry, true},
@@ -136,16 +128,11 @@ TEST_F(Delivery, SpoolKeepsOrderAndHalfWrittenRecordsOut)
 TEST_F(Delivery, LoopbackIsThisMachineOnly)
 {
     const std::pair<const char*, const char*> rows[] = {
-        {"http://127.0.0.1:8080/records", "127.0.0.1 loopback"},
-        {"http://localhost/r", "localhost loopback"},
-        {"http://[::1]:80/r", "::1 loopback"},
-        {"http://user:pw@127.0.0.2/r", "127.0.0.2 loopback"},
-        {"http://127.0.0.1.mes.example/r", "127.0.0.1.mes.example remote"},
-        {"http://10.0.0.7/r", "10.0.0.7 remote"},
+        {"http://127.0.0.1:8080/records", "127.0.0.1 loopback"}, {"http://localhost/r", "localhost loopback"},
+        {"http://[::1]:80/r", "::1 loopback"},                    {"http://user:pw@127.0.0.2/r", "127.0.0.2 loopback"},
+        {"http://127.0.0.1.mes.example/r", "127.0.0.1.mes.example remote"}, {"http://10.0.0.7/r", "10.0.0.7 remote"},
         {"https://mes.example:8443/api?x=1", "mes.example remote https"},
-        {"HTTPS://MES.EXAMPLE/", "MES.EXAMPLE remote https"},
-        {"ftp://127.0.0.1/", " none"},
-        {"http:///r", " none"},
+        {"HTTPS://MES.EXAMPLE/", "MES.EXAMPLE remote https"},     {"ftp://127.0.0.1/", " none"}, {"http:///r", " none"},
     };
     for (const auto& row : rows) {
         bool https = false;
