@@ -610,7 +610,7 @@ OPTIONS
         name without the extension and .spool (units.csv: units.spool).
         A spool that cannot be written is exit 7 before any unit; a
         record that cannot be put there later is a warning, stays in the
-        log, and makes the run's exit 10 unless a unit failed.
+        log, and makes the run's exit 11 unless a unit failed.
 
     --allow-http
         Send over plain HTTP to another machine too.
@@ -648,7 +648,7 @@ DELIVER
     record: moved to SPOOL/rejected with the server's answer beside it,
     and reported.  --check sends nothing: it counts the records and asks
     URL whether it answers (HEAD).  Exit 0: nothing waits and none was
-    rejected (--check: the server answers); 10 otherwise; 7 for a wrong
+    rejected (--check: the server answers); 11 otherwise; 7 for a wrong
     command line.  Each run of a bench shows the same counts at its end.
 
 EXIT STATUS
@@ -667,7 +667,7 @@ EXIT STATUS
     7   the command line or the job file is wrong, or a port named by its
         adapter matches none or several ports
     8   the module is not the --expect-model one
-    10  a unit's record could not be put in the spool (--deliver), or
+    11  a unit's record could not be put in the spool (--deliver), or
         orvane-cli deliver left records waiting or had one rejected
     With several ports: 0 only if every port passed, otherwise the first
     non-zero code in the order the ports were given.  With --station: the

@@ -14,7 +14,7 @@
 
 // The exit code of a run whose records could not all be put in the spool,
 // and of `deliver` when records still wait or were rejected.
-const int kExitDelivery = 10;
+const int kExitDelivery = 11;
 
 // The spool when --spool is not given: beside the log, its name without the
 // extension and ".spool" (units.csv: units.spool).
