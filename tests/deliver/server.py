@@ -98,6 +98,9 @@ class Handler(BaseHTTPRequestHandler):
 class Server(ThreadingHTTPServer):
     daemon_threads = allow_reuse_address = True
 
+    def handle_error(self, *_):   # a client that went away mid-request is no news
+        pass
+
 
 server = Server(("127.0.0.1", opts.port), Handler)
 server.socket.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
