@@ -1,5 +1,6 @@
 #include "orvane/cli/childport.h"
 
+#include "orvane/cli/deliver/deliver.h"
 #include "orvane/cli/events.h"
 #include "orvane/cli/identity.h"
 #include "orvane/cli/logfile.h"
@@ -97,7 +98,7 @@ bool ChildPort::Take(const std::string& line)
 
 int ChildPort::Ended(int exitCode, Screen& screen, int row, const Options& o, int* pass, int* fail)
 {
-    if (!open_ && exitCode >= kExitInstalled && exitCode <= kExitProcessEnded)
+    if (!open_ && exitCode >= kExitInstalled && exitCode <= kExitDelivery)
         return exitCode;
     if (open_) {
         open_ = false;
@@ -110,6 +111,7 @@ int ChildPort::Ended(int exitCode, Screen& screen, int row, const Options& o, in
         r.seconds += std::chrono::duration<double>(Clock::now() - heard_).count();
         if (!o.log.empty())
             Log(o, &r, screen);
+        SpoolRecord(screen, o, r);
         screen.Note(row, r.port + "  " + r.result + (r.code ? " (exit " + std::to_string(r.code) + ")" : "") +
                              (r.unitId.empty() ? "" : "  unit " + r.unitId) +
                              (r.reason.empty() ? "" : "  reason: " + r.reason));

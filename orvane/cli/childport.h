@@ -2,7 +2,8 @@
 // from the child's tagged lines: the attempt under way with its record so
 // far, and the first unit that did not pass.  A child that ends without the
 // record of the attempt it had under way (killed, crashed) gets one from
-// the parent: logged, shown, sent as a result event and counted.
+// the parent: logged, put in the spool, shown, sent as a result event and
+// counted.
 #ifndef ORVANE_CLI_CHILDPORT_H
 #define ORVANE_CLI_CHILDPORT_H
 

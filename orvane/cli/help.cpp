@@ -16,10 +16,13 @@ SYNOPSIS
                [--unit-id TEXT | --unit-id-from FILE] [--operator NAME]
                [--bench NAME] [--image-name LABEL]
                [--serve [ADDR:]PORT] [--slot PORT=NAME]...
+               [--deliver URL [--spool DIR] [--allow-http]]
     orvane-cli --watch --match usb:VID:PID[:SERIAL]|serial:SERIAL|PATTERN
                --image FILE [the options of a station]
     orvane-cli report LOG... [--by port|bench|day|image|operator]
                [--json | --serve [ADDR:]PORT]
+    orvane-cli deliver SPOOL [--deliver URL] [--job FILE] [--allow-http]
+               [--check] [--json]
     orvane-cli --list-ports [--json]
     orvane-cli --help | -h | --version
 
@@ -139,13 +142,15 @@ OPTIONS
         Read options from FILE: "key = value" lines (image, sha256,
         expect-model, rate, normal-rate, verdict-timeout, wake-timeout,
         retries, log, station, ports, watch, match, unit-id-from, operator,
-        bench, image-name, serve, and "slot PORT = NAME") and # comments;
-        paths are relative to the file's folder (ports and match too,
-        where they hold a /).  An option on the command line overrides the
-        file's, whichever it is (--match replaces the file's matches, --slot
-        its slots); --no-station and --no-watch turn off what the file
-        switches on.  An unknown key or a bad value is exit 7, naming the
-        file and line.
+        bench, image-name, serve, "slot PORT = NAME", deliver, spool,
+        allow-http, and deliver-header = "Name: value", repeated, for
+        headers sent with every record, such as an API token, which is
+        never shown) and # comments; paths are relative to the file's
+        folder (ports and match too, where they hold a /).  An option on
+        the command line overrides the file's, whichever it is (--match
+        replaces the file's matches, --slot its slots); --no-station and
+        --no-watch turn off what the file switches on.  An unknown key or a
+        bad value is exit 7, naming the file and line.
 
     --watch
         Follow the ports that --match names as they come and go: a station
@@ -208,6 +213,25 @@ OPTIONS
         The name a port's tile shows ("left 1"), and its place: named slots
         come first, in the order given; PORT is the port or its last path
         part (COM11, ttyUSB0).  Repeat it for each slot.
+    --deliver URL
+        Send every unit's record (its result event, as --json prints it)
+        to the factory's system with an HTTP POST to URL, after the unit's
+        log line is written.  Each record first goes into the spool, and a
+        sender in the background delivers the spool in order: the bench
+        never waits for the network, and a record the server has not
+        taken is sent again later with the same Idempotency-Key header.
+        https:// is checked against the system's certificates; plain
+        http:// only to this machine unless --allow-http.
+
+    --spool DIR
+        Where records wait for delivery.  Default: beside the log, its
+        name without the extension and .spool (units.csv: units.spool).
+        A spool that cannot be written is exit 7 before any unit; a
+        record that cannot be put there later is a warning, stays in the
+        log, and makes the run's exit 11 unless a unit failed.
+
+    --allow-http
+        Send over plain HTTP to another machine too.
 
     --list-ports
         Every serial port of this machine with what identifies it (driver,
@@ -234,6 +258,21 @@ REPORT
     --serve [ADDR:]PORT: the report as a page, read again as the logs
     grow, until Ctrl+C.
 
+DELIVER
+    orvane-cli deliver SPOOL sends the records that wait in SPOOL (a bench
+    that was off the network, a run that ended before the server took
+    them), oldest first, to --deliver URL or the URL the spool was last
+    run with; --job FILE takes the URL, the headers and the spool from a
+    bench's job file.  It gives up after 5 failures in a row.  A server
+    answer 2xx removes a record; 408, 429, 5xx, no answer, a time-out or a
+    dropped connection leave it waiting; any other 4xx is a rejected
+    record: moved to SPOOL/rejected with the server's answer beside it,
+    and reported.  --check sends nothing: it counts the records and asks
+    URL whether it answers (HEAD).  Exit 0: nothing waits and none was
+    rejected (--check: the server answers); 11 otherwise; 7 for a wrong
+    command line.  --json: one delivery event with the counts.  Each run
+    of a bench shows the same counts at its end.
+
 EXIT STATUS
     0   installed (with --station: no unit failed)
     1   the module reported failure (302), or answered 101 before the port
@@ -248,15 +287,17 @@ EXIT STATUS
         port stopped taking the image after N of M bytes"
     6   cancelled (Ctrl+C, SIGTERM, SIGHUP, the console window closing)
     7   the command line or the job file is wrong, a port named by its
-        adapter matches none or several ports, or the unit ids cannot be
-        read
+        adapter matches none or several ports, the unit ids cannot be
+        read, or the spool cannot be written (--deliver)
     8   the module is not the --expect-model one
     9   the unit's log line could not be written (--log): the unit is not
         PASS, however it went
     10  the orvane-cli process running a port (with several ports, or
         --watch) ended before its unit did (killed, or crashed): this one
-        logs the unit and sends its result, "orvane-cli's process for this
-        port ended (signal N)"
+        logs the unit and sends its result (and with --deliver its
+        record), "orvane-cli's process for this port ended (signal N)"
+    11  a unit's record could not be put in the spool (--deliver), or
+        orvane-cli deliver left records waiting or had one rejected
     128+N  orvane-cli was ended by signal N, one it cannot catch (SIGKILL),
         before it could log its unit (Linux, as a shell reports it)
     With several ports: 0 only if every port passed, otherwise the first
@@ -295,5 +336,11 @@ EXAMPLES
     The bench on a screen beside it, and the benches' yield for the office:
         orvane-cli --job line3-b2.job --serve 8080        (http://127.0.0.1:8080/)
         orvane-cli report /srv/logs/*.csv --by bench --serve 0.0.0.0:8081
+
+    Every unit's record to the factory's system, the API token in the job
+    file (deliver = https://mes.example/api/units and deliver-header =
+    Authorization: Bearer ...), and later what still waits:
+        orvane-cli --job line3.job
+        orvane-cli deliver --job line3.job
 )HELP";
 }

@@ -3,6 +3,7 @@
 #include "orvane/cli/options.h"
 #include "orvane/cli/ports.h"
 #include "orvane/cli/check.h"
+#include "orvane/cli/deliver/deliver.h"
 #include "orvane/cli/report.h"
 #include "orvane/cli/runevents.h"
 #include "orvane/cli/serve/serve.h"
@@ -24,6 +25,8 @@ int main(int argc, char** argv)
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && args[0] == "report")
         return RunReport(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (!args.empty() && args[0] == "deliver")
+        return RunDeliver(std::vector<std::string>(args.begin() + 1, args.end()));
     // --json asks for events from the first mistake on.
     const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
     Options options;

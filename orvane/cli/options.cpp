@@ -1,5 +1,6 @@
 #include "orvane/cli/options.h"
 
+#include "orvane/cli/deliver/deliver.h"
 #include "orvane/cli/ports.h"
 #include "orvane/cli/serve/server.h"
 #include "orvane/version.h"
@@ -22,7 +23,7 @@ enum PathRule
 
 struct OptionSpec
 {
-    const char* name;     // on the command line
+    const char* name;     // on the command line, or nullptr: a job file's key only
     bool flag;            // takes no value on the command line; "yes" or "no" in a job file
     const char* jobKey;   // its key in a job file, or nullptr
     PathRule path;
@@ -233,6 +234,23 @@ const OptionSpec kOptions[] = {
          o->slots.emplace_back(v.substr(0, equals), v.substr(equals + 1));
          return true;
      }},
+    // Records to the factory's system: the sender is the parent's, each
+    // port's child only puts its units' records in the spool.
+    {"--deliver", false, "deliver", kNotPath, false,
+     [](const std::string& v, Options* o, std::string*) { return o->deliver = v, true; }},
+    {"--spool", false, "spool", kPath, true, [](const std::string& v, Options* o, std::string*) { return o->spool = v, true; }},
+    {"--allow-http", true, "allow-http", kNotPath, false,
+     [](const std::string& v, Options* o, std::string*) { return o->allowHttp = v == "yes", true; }},
+    // "Name: value", repeated: a header sent with every record (an API
+    // token), so never on the command line, never shown, never a child's.
+    {nullptr, false, "deliver-header", kNotPath, false,
+     [](const std::string& v, Options* o, std::string* e) {
+         std::pair<std::string, std::string> header;
+         if (!ParseHeader(v, &header))
+             return Fail(e, "deliver-header takes \"Name: value\" on one line");
+         o->deliverHeaders.push_back(header);
+         return true;
+     }},
 };
 
 // Between a parent and each port's child: the parent passes them, a user
@@ -267,6 +285,8 @@ const OptionSpec* FindOption(const std::string& name, bool fromParent, bool* no)
 {
     *no = false;
     for (const OptionSpec& spec : kOptions) {
+        if (spec.name == nullptr)
+            continue;
         if (name == spec.name)
             return &spec;
         if (spec.flag && spec.jobKey && name == std::string("--no-") + (spec.name + 2))
@@ -457,6 +477,19 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
         o->unitIdFrom.find("{serial}") == std::string::npos)
         return Fail(error, "--unit-id-from " + o->unitIdFrom + ": with several ports or --watch it needs {port} or "
                            "{serial} in its name, so that each port reads ids of its own");
+    if (!o->deliver.empty()) {
+        if (!DeliveryUrlOk(o->deliver, o->allowHttp, error))
+            return false;
+        if (o->spool.empty() && o->log.empty())
+            return Fail(error, "--deliver needs --log or --spool: the records wait in a spool folder beside the log");
+        if (o->spool.empty()) {   // in effect as if given: each port's child puts its records there
+            o->spool = DefaultSpool(o->log);
+            bool no = false;
+            o->given.push_back({FindOption("--spool", false, &no), o->spool});
+        }
+    } else if (!o->spool.empty() && !o->child) {
+        return Fail(error, "--spool goes with --deliver");
+    }
     if (o->child && o->ports.size() != 1)
         return Fail(error, "a child runs one port");
     return true;

@@ -20,7 +20,8 @@ enum ExitCode
     kExitUsage = 7,          // the command line (or the job file) is wrong
     kExitWrongModel = 8,     // the module is not the --expect-model one
     kExitLog = 9,            // the unit's log line could not be written
-    kExitProcessEnded = 10   // the process running a port ended before its unit's record (killed, crashed)
+    kExitProcessEnded = 10,  // the process running a port ended before its unit's record (killed, crashed)
+    kExitDelivery = 11       // a unit's record could not be put in the spool; deliver left records waiting or rejected
 };
 
 struct OptionSpec;
@@ -74,6 +75,12 @@ struct Options
     // Events are made for --json and for the bench view (a served run's
     // children are given --serve, and their events feed the parent's page).
     bool Events() const { return json || !serve.empty(); }
+    // Records to the factory's system (deliver/): where they go, where they
+    // wait, and the job file's headers (an API token: never shown).
+    std::string deliver;         // --deliver URL
+    std::string spool;           // --spool, or beside the log
+    std::vector<std::pair<std::string, std::string>> deliverHeaders;   // job key deliver-header, repeated
+    bool allowHttp = false;      // plain HTTP beyond this machine
 
     // Between a parent and the child it starts for one of several ports
     // (the child's protocol options, never the user's).

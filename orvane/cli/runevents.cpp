@@ -1,5 +1,6 @@
 #include "orvane/cli/runevents.h"
 
+#include "orvane/cli/deliver/deliver.h"
 #include "orvane/cli/events.h"
 #include "orvane/cli/ports.h"
 
@@ -131,11 +132,10 @@ void SummaryEvent(Screen& screen, bool json, int code, const std::vector<std::st
         allPass += pass[i];
         allFail += fail[i];
     }
-    screen.Event(JsonObject::Event("summary")
-                     .Int("code", code)
-                     .Int("units", allPass + allFail)
-                     .Int("passed", allPass)
-                     .Int("failed", allFail)
-                     .Raw("ports", list.Done())
-                     .Done());
+    JsonObject summary = JsonObject::Event("summary");
+    summary.Int("code", code).Int("units", allPass + allFail).Int("passed", allPass).Int("failed", allFail);
+    summary.Raw("ports", list.Done());
+    if (!DeliverySummaryJson().empty())   // --deliver: the records sent, waiting and rejected
+        summary.Raw("delivery", DeliverySummaryJson());
+    screen.Event(summary.Done());
 }

@@ -1,6 +1,7 @@
 #include "orvane/cli/several.h"
 
 #include "orvane/cli/childport.h"
+#include "orvane/cli/deliver/deliver.h"
 #include "orvane/cli/logfile.h"
 #include "orvane/cli/outcome.h"
 #include "orvane/cli/ports.h"
@@ -22,6 +23,7 @@ void EarlyResult(Screen& screen, const Options& o, const std::string& port, cons
     std::string error;
     if (!o.log.empty() && !AppendLocked(o.log, LogHeader(), LogLine(r), &error))
         LogUnwritten(screen, o, &r, error);
+    SpoolRecord(screen, o, r);
     if (o.Events())
         screen.Event(ResultEvent(r));
 }
@@ -36,12 +38,18 @@ int RunPorts(const Options& options)
     Screen screen(mode, int(n), ConsoleWidth(), o.json ? stderr : stdout);
 
     StartEvent(screen, o);
+    if (!BeginDelivery(screen, o)) {
+        SummaryEvent(screen, o.Events(), kExitUsage, o.ports, std::vector<int>(n, kExitUsage), std::vector<int>(n, 0),
+                     std::vector<int>(n, 0));
+        return kExitUsage;
+    }
     ImageInfo image;
     image.name = o.imageName = BaseName(o.image);
     std::string error, reasonCode;
     if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
         for (const std::string& port : o.ports)
             EarlyResult(screen, o, port, image, EarlyFailure(kExitImage, error, reasonCode));
+        EndDelivery(screen);
         SummaryEvent(screen, o.Events(), kExitImage, o.ports, std::vector<int>(n, kExitImage), std::vector<int>(n, 0),
                      std::vector<int>(n, 1));
         return kExitImage;
@@ -91,13 +99,14 @@ int RunPorts(const Options& options)
             50,
             [&](int child, const std::string& line) {
                 const size_t i = portOf[size_t(child)];
-                if (!childPorts[i].Take(line))
-                    screen.FromChild(int(i), line, &pass[i], &fail[i]);
+                if (!childPorts[i].Take(line) && screen.FromChild(int(i), line, &pass[i], &fail[i]))
+                    DeliveryWake();   // a unit ended: its record waits
             },
             [&](int child, int code) {
                 const size_t i = portOf[size_t(child)];
                 codes[i] = childPorts[i].Ended(code, screen, int(i), o, &pass[i], &fail[i]);
             });
+        ShowNotices(screen);
         if (Interrupts() > interrupts) {
             interrupts = Interrupts();
             children.Interrupt();
@@ -117,6 +126,7 @@ int RunPorts(const Options& options)
         allPass += pass[i];
         allFail += fail[i];
     }
+    EndDelivery(screen);
     screen.Note(0, "orvane-cli: " + results + (o.station ? "; station: " + Counted(allPass, allFail) : "") +
                        "; exit " + std::to_string(code));
     SummaryEvent(screen, o.Events(), code, o.ports, codes, pass, fail);

@@ -2,6 +2,7 @@
 // from the wake-up; its record logged, then shown.
 #include "orvane/cli/station.h"
 
+#include "orvane/cli/deliver/deliver.h"
 #include "orvane/cli/events.h"
 #include "orvane/cli/identity.h"
 #include "orvane/cli/logfile.h"
@@ -105,7 +106,7 @@ int RunPort(const Options& options, Screen& screen)
     c.port = o.ports[0];
     // A unit's end: its flags worked out with the log locked (an id is
     // repeated when this bench's log has it already, whoever wrote it), the
-    // log line, then what is shown.
+    // log line, its record in the spool (--deliver), then what is shown.
     SeenIds seen;
     const bool idsInUse = !o.unitId.empty() || !o.unitIdFrom.empty();
     std::string device;   // what the port was when opened: a link may be gone by the unit's end
@@ -131,14 +132,17 @@ int RunPort(const Options& options, Screen& screen)
                                [&](const std::string& line) { seen.FromLog(line, o.bench); },
                                [&] {
                                    flag();
+                                   PrepareRecord(ResultEvent(r));
                                    return LogLine(r);
                                },
                                &error))
             LogUnwritten(screen, o, &r, error);
         if (!flagged)
             flag();
+        SpoolRecord(screen, o, r);
         screen.Tag(Screen::kTagRecorded, std::to_string(r.code));   // for a parent: nothing to finish
         ShowReport(c, r);
+        ShowNotices(screen);
         return r;
     };
     // A parent is told of each attempt under way, so that it can record the
@@ -151,12 +155,18 @@ int RunPort(const Options& options, Screen& screen)
         };
     // A run of one port in this process says how the run went itself.
     auto done = [&](int code) {
-        if (!o.child)
+        if (code == kExitInstalled && DeliveryPutFailed())
+            code = kExitDelivery;
+        if (!o.child) {
+            EndDelivery(screen);
             SummaryEvent(screen, o.Events(), code, o.ports, {code}, {c.pass}, {c.fail});
+        }
         return code;
     };
     if (!o.child)
         StartEvent(screen, o);
+    if (!BeginDelivery(screen, o))
+        return done(kExitUsage);
 
     // A unit that never reached the module: logged, shown and counted as
     // a failure, as with several ports.

@@ -6,6 +6,7 @@
 #include "orvane/cli/watch.h"
 
 #include "orvane/cli/childport.h"
+#include "orvane/cli/deliver/deliver.h"
 #include "orvane/cli/events.h"
 #include "orvane/cli/ports.h"
 #include "orvane/cli/system.h"
@@ -145,8 +146,13 @@ int RunWatch(const Options& options)
                            std::to_string(code));
         SummaryEvent(screen, o.Events(), code, names, codes, passes, fails);
     };
+    if (!BeginDelivery(screen, o)) {
+        summary(kExitUsage, {});
+        return kExitUsage;
+    }
     if (!InspectImage(o.image, o.sha256, &image, &error, &reasonCode)) {
         screen.Note(0, "orvane-cli: FAIL (exit 4)  reason: " + error);
+        EndDelivery(screen);
         summary(kExitImage, {});
         return kExitImage;
     }
@@ -156,6 +162,7 @@ int RunWatch(const Options& options)
     const std::string folder = MakeTempFolder();
     if (folder.empty()) {
         screen.Note(0, "orvane-cli: FAIL (exit 4)  reason: cannot make a temporary folder for the image");
+        EndDelivery(screen);
         summary(kExitImage, {});
         return kExitImage;
     }
@@ -323,6 +330,7 @@ int RunWatch(const Options& options)
                         return;
                     }
                     if (screen.FromChild(p.row, line, &p.childPass, &p.childFail)) {
+                        DeliveryWake();   // a unit ended: its record waits
                         show(p, "");
                         if (mode == Screen::kPlain && !o.json)
                             screen.Note(0, p.name + "  " + PassFail(p.Pass(), p.Fail()) + "; " + totals());
@@ -361,6 +369,7 @@ int RunWatch(const Options& options)
         } else if (!ending) {
             look = watch.Wait(1000) || look;
         }
+        ShowNotices(screen);
         for (WatchedPort& p : ports)
             if (p.child >= 0 && !p.present && !p.interrupted && Clock::now() - p.goneSince > kGoneGrace) {
                 p.interrupted = true;
@@ -376,6 +385,7 @@ int RunWatch(const Options& options)
     }
     screen.Close();
     RemoveTree(folder);
+    EndDelivery(screen);
 
     summary(code, ports);
     return code;

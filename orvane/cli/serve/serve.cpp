@@ -1,5 +1,6 @@
 #include "orvane/cli/serve/serve.h"
 
+#include "orvane/cli/deliver/http.h"
 #include "orvane/cli/options.h"
 #include "orvane/cli/report.h"
 #include "orvane/cli/serve/bench.h"

@@ -258,8 +258,3 @@ bool ParseServeAddress(const std::string& text, std::string* host, int* port)
     *port = n;
     return true;
 }
-
-bool IsLoopback(const std::string& host)
-{
-    return host.rfind("127.", 0) == 0 || host == "::1" || host == "localhost";
-}

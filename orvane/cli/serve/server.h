@@ -49,7 +49,5 @@ private:
 // "[ADDR:]PORT" (ADDR an IPv4 address, a name, or [IPv6]); false when it is
 // not one.  Without ADDR the host is 127.0.0.1.
 bool ParseServeAddress(const std::string& text, std::string* host, int* port);
-// Whether the host is this machine only (127.0.0.0/8, ::1, localhost).
-bool IsLoopback(const std::string& host);
 
 #endif
