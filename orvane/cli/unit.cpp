@@ -5,6 +5,7 @@
 // a run ended and why, outcome.cpp.
 #include "orvane/cli/unit.h"
 
+#include "orvane/cli/deliver/deliver.h"
 #include "orvane/cli/identity.h"
 #include "orvane/cli/port.h"
 #include "orvane/cli/received.h"
@@ -264,6 +265,8 @@ UnitRecord RunUnit(UnitContext& context)
                 max_timeout = int(context.options->verdictTimeout * 100 + 0.5);
         }
         ShowWait();
+        if (context.screen)
+            ShowNotices(*context.screen);   // --deliver: the sender's news, for the console and the bench view
     }
     InstallDestroy(context.hDlg);
 

@@ -139,8 +139,15 @@ TEST(BenchState, PulledAdapterFiguresAndMessages)
                   bench["bench"].get<std::string>() + bench["job"].get<std::string>(),
               "abannB2line3.job");   // the bench from the results: the start event had none
 
-    EXPECT_EQ(sent(R"({"schema":1,"event":"summary","code":5})"), "state ");
+    // --deliver: the header's record counts, as they change and at the end.
+    EXPECT_TRUE(Json::parse(state.Snapshot())["bench"]["delivery"].is_null());
+    EXPECT_EQ(sent(R"({"schema":1,"event":"spool","spool":"s","sent":2,"waiting":1,"rejected":0})"), "bench ");
+    EXPECT_EQ(Json::parse(state.Snapshot())["bench"]["delivery"]["waiting"], 1);
+
+    EXPECT_EQ(sent(R"({"schema":1,"event":"summary","code":5,"delivery":{"spool":"s","sent":3,"waiting":0,"rejected":1}})"),
+              "state ");
     const Json ended = Json::parse(state.Snapshot());
+    EXPECT_EQ(ended["bench"]["delivery"], Json::parse(R"({"sent":3,"waiting":0,"rejected":1})"));
     EXPECT_TRUE(ended["bench"]["ended"]);
     EXPECT_EQ(SlotOf(state, a)["stage"], "ended");
 }

@@ -218,11 +218,27 @@ void SpoolFailure(Screen& screen, const Options& o, const std::string& port, int
                          .Done());
 }
 
-// The sender's notices, as they come.
+// The sender's notices, as they come, and its counts as they change (a
+// "spool" event, which the bench view shows).
 void ShowNotices(Screen& screen)
 {
     for (const std::string& n : DeliveryNotices())
         screen.Note(0, n);
+    static Sender::Counts told;
+    static bool toldOnce = false;
+    if (!gSender)
+        return;
+    const Sender::Counts now = gSender->Now();
+    if (toldOnce && !(now != told))
+        return;
+    told = now;
+    toldOnce = true;
+    screen.Event(JsonObject::Event("spool")
+                     .Str("spool", gSpool.Folder())
+                     .Int("sent", now.sent)
+                     .Int("waiting", now.waiting)
+                     .Int("rejected", now.rejected)
+                     .Done());
 }
 
 // Delivery for this run: the spool checked before anything runs, and the

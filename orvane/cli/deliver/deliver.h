@@ -60,7 +60,8 @@ void SpoolRecord(Screen& screen, const Options& o, const UnitRecord& record);
 // A unit's record that could not be put in the spool: a line and a
 // "warning" event (spool_write).
 void SpoolFailure(Screen& screen, const Options& o, const std::string& port, int attempt, const std::string& error);
-// The sender's notices, as they come.
+// The sender's notices, as they come, and a "spool" event when its counts
+// have changed since the last one.  Cheap: called on every tick of a unit.
 void ShowNotices(Screen& screen);
 // The end of the run's delivery: the sender stopped, the line with its counts.
 void EndDelivery(Screen& screen);

@@ -77,7 +77,9 @@ std::string Describe(const HttpAnswer& a)
 
 bool SendOldest(const Spool& spool, HttpClient& client, const Target& target, Attempt* attempt)
 {
-    for (const std::string& name : spool.Waiting()) {
+    const std::vector<std::string> waiting = spool.Waiting();
+    attempt->waiting = waiting.size();
+    for (const std::string& name : waiting) {
         std::string record;
         if (!spool.Read(name, &record))
             continue;   // taken by a sender that had the spool before this one
@@ -155,6 +157,12 @@ long Sender::Rejected() const
     return rejected_;
 }
 
+Sender::Counts Sender::Now() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Counts{sent_, waiting_, rejectedBefore_ + rejected_};
+}
+
 std::vector<std::string> Sender::TakeNotices()
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -177,7 +185,9 @@ void Sender::Run()
     std::minstd_rand random(std::random_device{}());
     int failures = 0;
     bool otherNoted = false;
+    const long rejectedBefore = long(spool.Rejected());
     std::unique_lock<std::mutex> guard(mutex_);
+    rejectedBefore_ = rejectedBefore;
     while (!abort_ && !(ending_ && failures > 0)) {
         if (!lock.Try(folder_)) {
             if (ending_)
@@ -192,6 +202,7 @@ void Sender::Run()
         Attempt a;
         const bool sent = SendOldest(spool, *client_, target_, &a);
         guard.lock();
+        waiting_ = long(a.waiting) - (sent && a.fate != Fate::kRetry ? 1 : 0);
         if (!sent) {
             if (ending_)
                 break;

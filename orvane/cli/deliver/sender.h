@@ -36,6 +36,7 @@ struct Target
 struct Attempt
 {
     std::string name;      // the record's file
+    size_t waiting = 0;    // the records that waited, this one included
     Fate fate = Fate::kRetry;
     HttpAnswer answer;
 };
@@ -69,6 +70,14 @@ public:
 
     long Sent() const;
     long Rejected() const;
+    // Records sent by this sender, waiting in the spool at its last look,
+    // and in rejected/ (from before this run too).
+    struct Counts
+    {
+        long sent = 0, waiting = 0, rejected = 0;
+        bool operator!=(const Counts& o) const { return sent != o.sent || waiting != o.waiting || rejected != o.rejected; }
+    };
+    Counts Now() const;
     // What the sender has to say (a rejected record, the server lost and
     // found again), once each, for the caller to show.
     std::vector<std::string> TakeNotices();
@@ -85,7 +94,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool woken_ = false, ending_ = false, finished_ = false;
-    long sent_ = 0, rejected_ = 0;
+    long sent_ = 0, rejected_ = 0, waiting_ = 0, rejectedBefore_ = 0;
     std::vector<std::string> notices_;
 };
 

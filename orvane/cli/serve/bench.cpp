@@ -203,6 +203,12 @@ std::vector<std::string> BenchState::Feed(const std::string& line)
         Order();
         return {Snapshot()};
     }
+    if (event == "spool" || (event == "summary" && e.contains("delivery"))) {
+        const Json& d = event == "spool" ? e : e["delivery"];
+        delivery_ = Json{{"sent", Int(d, "sent")}, {"waiting", Int(d, "waiting")}, {"rejected", Int(d, "rejected")}}.dump();
+        if (event == "spool")
+            return {BenchMessage()};
+    }
     if (event == "summary") {
         ended_ = true;
         code_ = int(Int(e, "code"));
@@ -341,6 +347,7 @@ std::string BenchState::BenchJson() const
     j["ended"] = ended_;
     j["code"] = ended_ ? Json(code_) : Json();
     j["report"] = report_.empty() ? Json() : Json::parse(report_, nullptr, false);
+    j["delivery"] = delivery_.empty() ? Json() : Json::parse(delivery_, nullptr, false);
     return j.dump();
 }
 

@@ -44,6 +44,7 @@ private:
     ReportTally tally_;
     long long resultLines_ = 0;
     std::string report_;                      // the tally's report event
+    std::string delivery_;                    // --deliver: records sent, waiting, rejected
     std::vector<std::string> groups_;         // and its report_group events (by port)
     bool ended_ = false;
     int code_ = 0;

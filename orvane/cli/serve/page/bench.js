@@ -145,6 +145,12 @@ function paintBench() {
     li.dataset.units = f.units;
     return li;
   }));
+  const d = b.delivery;
+  $("delivery").hidden = !d;
+  if (d) {
+    $("delivery").textContent = "records: " + d.sent + " delivered, " + d.waiting + " waiting, " + d.rejected + " rejected";
+    $("delivery").classList.toggle("trouble", d.rejected > 0 || d.waiting > 1);
+  }
   if (b.ended) link("ended", "run ended (exit " + b.code + ")");
 }
 
