@@ -148,7 +148,7 @@ function paintBench() {
   const d = b.delivery;
   $("delivery").hidden = !d;
   if (d) {
-    $("delivery").textContent = "records: " + d.sent + " delivered, " + d.waiting + " waiting, " + d.rejected + " rejected";
+    $("delivery").textContent = "records: " + d.sent + " sent \u00b7 " + d.waiting + " waiting \u00b7 " + d.rejected + " rejected";
     $("delivery").classList.toggle("trouble", d.rejected > 0 || d.waiting > 1);
   }
   if (b.ended) link("ended", "run ended (exit " + b.code + ")");
