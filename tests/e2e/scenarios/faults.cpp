@@ -48,19 +48,25 @@ void HangUpMidTransfer()
 
 // The end of a flood: what the module has not sent is dropped, and a line
 // follows what it has, which the terminal shows once the program has read
-// all of it.  Only then the next download: Download drops what has come,
-// but a flood line still on its way would end up in front of the module's
-// reply, and a NUL in it would hide the reply.
+// all of it (every scenario here runs after a download; before the first one
+// the terminal shows nothing the module sends).  Only then the next
+// download: Download drops what has come, but a flood line still on its way
+// would end up in front of the module's reply, and a NUL in it would hide
+// the reply.
 void EndFlood()
 {
     Sim("reset");
     Sim("send \\r\\nflood over\\r\\n");
-    CHECK(WaitUntil([]() {
+    const bool shown = WaitUntil([]() {
         for (const std::string& row : Screen())
             if (row.find("flood over") != std::string::npos)
                 return true;
         return false;
-    }), "the line after the flood never reached the terminal");
+    });
+    if (!shown)
+        Snap("flood-end");
+    CHECK(shown, "the line after the flood never reached the terminal (flood-end.png); it shows the module's "
+                 "lines once a download has run");
 }
 
 // 10 MB of random bytes while no download runs; then a normal download.
